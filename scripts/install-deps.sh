@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, testing and running Mirestal need.
+set -euo pipefail
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends \
+  build-essential cmake ninja-build pkg-config git \
+  libgtest-dev libgmock-dev libbenchmark-dev \
+  qt6-base-dev qt6-multimedia-dev libjpeg62-turbo-dev \
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
+  fonts-arphic-uming fonts-wqy-microhei \
+  python3 python3-dbfread python3-xlrd python3-olefile libjpeg-turbo-progs \
+  ${MIRESTAL_EXTRA_PACKAGES:-}

@@ -1,0 +1,125 @@
+#include "tests/testutil/testutil.h"
+
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace mirestal::testing {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "mirestal-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Tests make files read-only; give the owner write permission back so that removal works
+  // for a non-root user as well.
+  for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ec)) {
+    std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+  }
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + path);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string SourceDir() {
+  const char* dir = std::getenv("MIRESTAL_SOURCE_DIR");
+  return dir ? dir : ".";
+}
+
+int RunCommand(const std::string& command, std::string* out) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  std::string text;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+  int status = pclose(pipe);
+  if (out) *out = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+DbfBuilder& DbfBuilder::Field(const std::string& name, char type, int length, int decimals) {
+  fields_.push_back({name, type, length, decimals});
+  return *this;
+}
+
+int DbfBuilder::RecordLength() const {
+  int length = 1;
+  for (const auto& f : fields_) length += f.length;
+  return length;
+}
+
+int DbfBuilder::HeaderLength() const {
+  return 32 + 32 * static_cast<int>(fields_.size()) + 1 + (version_ == 0x30 ? 263 : 0);
+}
+
+DbfBuilder& DbfBuilder::Record(const std::vector<std::string>& values, bool deleted) {
+  std::string record(1, deleted ? '*' : ' ');
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    const FieldSpec& f = fields_[i];
+    std::string v = i < values.size() ? values[i] : "";
+    if (static_cast<int>(v.size()) > f.length) v.resize(f.length);
+    std::string padding(f.length - v.size(), ' ');
+    bool left = f.type == 'C' || f.type == 'D' || f.type == 'L';
+    record += left ? v + padding : padding + v;
+  }
+  records_.push_back(record);
+  return *this;
+}
+
+std::string DbfBuilder::Build() const {
+  std::string out(32, '\0');
+  auto put16 = [&](size_t at, uint32_t v) {
+    out[at] = static_cast<char>(v & 0xFF);
+    out[at + 1] = static_cast<char>((v >> 8) & 0xFF);
+  };
+  out[0] = static_cast<char>(version_);
+  out[1] = 124;  // 2024
+  out[2] = 3;
+  out[3] = 15;
+  uint32_t count = header_count_ >= 0 ? static_cast<uint32_t>(header_count_)
+                                      : static_cast<uint32_t>(records_.size());
+  for (int i = 0; i < 4; ++i) out[4 + i] = static_cast<char>((count >> (8 * i)) & 0xFF);
+  put16(8, HeaderLength());
+  put16(10, RecordLength());
+  out[28] = static_cast<char>(flags_);
+  out[29] = static_cast<char>(0x7A);  // code page 936
+  int position = 1;
+  for (const auto& f : fields_) {
+    std::string d(32, '\0');
+    for (size_t i = 0; i < f.name.size() && i < 11; ++i) d[i] = f.name[i];
+    d[11] = f.type;
+    for (int i = 0; i < 4; ++i) d[12 + i] = static_cast<char>((position >> (8 * i)) & 0xFF);
+    d[16] = static_cast<char>(f.length & 0xFF);
+    d[17] = static_cast<char>(f.type == 'C' ? (f.length >> 8) : f.decimals);
+    out += d;
+    position += f.length;
+  }
+  out += '\x0D';
+  if (version_ == 0x30) out += std::string(263, '\0');
+  for (const auto& r : records_) out += r;
+  if (end_marker_) out += '\x1A';
+  return out;
+}
+
+}  // namespace mirestal::testing
