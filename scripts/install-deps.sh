@@ -12,4 +12,5 @@ $SUDO apt-get install -y --no-install-recommends \
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
   fonts-arphic-uming fonts-wqy-microhei \
   python3 python3-dbfread python3-xlrd python3-olefile libjpeg-turbo-progs \
+  libreoffice-calc-nogui python3-xlwt \
   ${MIRESTAL_EXTRA_PACKAGES:-}
