@@ -211,20 +211,29 @@ class TTableDataSet {
   friend class DisplayBufferScope;
 
   void CheckActive() const;
-  void CheckBrowseForChange();
+  void CheckCanModify() const;
   void SetState(TDataSetState state);
   void NotifyStateChanged();
   void NotifyDataSetChanged();
   void NotifyRecordChanged(const TField* field);
-  void Fire(const Event& event) { if (event) event(*this); }
+  void Fire(const Event& event) {
+    if (event) event(*this);
+  }
   void BuildFields();
   // Copies the table's current buffer into the dataset's current record.
   void TakeCurrent();
-  // Moves the table with skipping; returns true when a visible record was read.
-  bool GoVisible(int code);
+  // True when the record in the table's buffer is not visible (deleted, or refused).
+  bool Hidden() const;
+  // Reads records from `from` + direction onward until a visible one; false when none.
+  bool Step(int from, int direction);
+  // Goes to the first (kMoveTop) or last (kMoveBottom) visible record; false when none.
+  bool GoEnd(int code);
+  // Pending edit handling: posts a modified record, cancels an unmodified one.
   void CheckPendingEdit();
-  // Re-reads the current record; deleted gives way to the next visible one, then the previous.
-  void Resync();
+  // Makes `record` current again after a change; a hidden record gives way to the next visible
+  // one, then to the previous one. Eof and Bof are False unless no visible record is left.
+  void Resync(int record);
+  void StartInsert();
   const std::string& ActiveBuffer() const { return display_buffer_ ? *display_buffer_ : current_; }
 
   std::string name_;
@@ -234,6 +243,8 @@ class TTableDataSet {
   TDataSetState state_ = TDataSetState::dsInactive;
   std::string current_;  // the current record's bytes (record length + 1, last 0x1A)
   int current_recno_ = 0;
+  bool has_current_ = false;  // a visible record (or a new one) is current
+  int insert_return_ = 0;     // record current before Insert, for Cancel
   const std::string* display_buffer_ = nullptr;
   bool eof_ = true;
   bool bof_ = true;

@@ -96,7 +96,7 @@ class DiskFile {
 // The table file: header image, descriptors, record buffers and the record cursor.
 class DbfFile : public DiskFile {
  public:
-  explicit DbfFile(FileSystem& fs) : DiskFile(fs) {}
+  explicit DbfFile(FileSystem& fs);
   ~DbfFile() override;
 
   // Opens the table (see the opening procedure in dbf_file.cc). `path` gets ".DBF" when it has

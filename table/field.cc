@@ -1,0 +1,235 @@
+#include <cfenv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/gbk.h"
+#include "platform/locale.h"
+#include "table/dataset.h"
+
+namespace mirestal {
+namespace {
+
+// Points the table's field access at the record a field reads from, for one read.
+class ReadScope {
+ public:
+  ReadScope(DbfTable& table, const std::string& buffer) : table_(table) {
+    table_.SetCurrentBuffer(const_cast<char*>(buffer.data()));
+  }
+  ~ReadScope() { table_.SetCurrentBuffer(nullptr); }
+  ReadScope(const ReadScope&) = delete;
+  ReadScope& operator=(const ReadScope&) = delete;
+
+ private:
+  DbfTable& table_;
+};
+
+// Shortest decimal text with at most 15 significant digits; exponents as "1E20", "1E-5".
+std::string FloatText(double v) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.15G", v);
+  std::string s(buf);
+  size_t e = s.find('E');
+  if (e == std::string::npos) return s;
+  std::string mantissa = s.substr(0, e);
+  std::string exponent = s.substr(e + 1);
+  bool negative = !exponent.empty() && exponent[0] == '-';
+  size_t digits = exponent.find_first_not_of("+-0");
+  return mantissa + "E" + (negative ? "-" : "") +
+         (digits == std::string::npos ? "0" : exponent.substr(digits));
+}
+
+std::string TrimBoth(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
+  return std::string(s);
+}
+
+}  // namespace
+
+TField::TField(TTableDataSet& dataset, int table_field, TFieldType type, int size, std::string name)
+    : dataset_(dataset), table_field_(table_field), type_(type), size_(size), name_(std::move(name)) {}
+
+int TField::DisplayWidth() const {
+  switch (type_) {
+    case TFieldType::ftString: return size_;
+    case TFieldType::ftBoolean: return 5;
+    case TFieldType::ftDate: return 10;
+    case TFieldType::ftDateTime: return 18;
+    default: return 10;
+  }
+}
+
+char TField::TypeLetter() const { return dataset_.table_->FieldType(table_field_); }
+
+int TField::Decimals() const { return dataset_.table_->FieldDecimals(table_field_); }
+
+bool TField::IsNull() const {
+  DbfTable& t = *dataset_.table_;
+  ReadScope scope(t, dataset_.ActiveBuffer());
+  switch (type_) {
+    case TFieldType::ftString: return t.FieldText(table_field_).empty();
+    case TFieldType::ftDate: return !t.FieldDate(table_field_).has_value();
+    case TFieldType::ftDateTime: return t.FieldDateTimeMs(table_field_) == 0;
+    case TFieldType::ftMemo:
+    case TFieldType::ftBlob:
+      if (t.IsBinaryField(table_field_) && t.FieldType(table_field_) == 'B') return false;
+      return t.FieldMemoBlock(table_field_) == 0;
+    default: return false;
+  }
+}
+
+double TField::AsFloat() const {
+  DbfTable& t = *dataset_.table_;
+  ReadScope scope(t, dataset_.ActiveBuffer());
+  switch (type_) {
+    case TFieldType::ftBoolean: return t.FieldLogical(table_field_) ? 1 : 0;
+    case TFieldType::ftDate:
+    case TFieldType::ftDateTime: return AsDateTime();
+    case TFieldType::ftSmallint:
+    case TFieldType::ftInteger: return AsInteger();
+    case TFieldType::ftLargeint: return static_cast<double>(AsLargeInt());
+    default: return t.FieldNumber(table_field_);
+  }
+}
+
+int32_t TField::AsInteger() const {
+  DbfTable& t = *dataset_.table_;
+  ReadScope scope(t, dataset_.ActiveBuffer());
+  if (type_ == TFieldType::ftBoolean) return t.FieldLogical(table_field_) ? 1 : 0;
+  if (type_ == TFieldType::ftLargeint) {
+    int64_t v = AsLargeInt();
+    if (v < INT32_MIN || v > INT32_MAX) throw ETableError(t.InvalidNumberMessage(table_field_));
+    return static_cast<int32_t>(v);
+  }
+  // Rounded half to even; a value outside the field kind's range is a conversion error rather
+  // than a wrap into its low bits.
+  double v = std::nearbyint(t.FieldNumber(table_field_));
+  double lo = type_ == TFieldType::ftSmallint ? -32768.0 : -2147483648.0;
+  double hi = type_ == TFieldType::ftSmallint ? 32767.0 : 2147483647.0;
+  if (!(v >= lo && v <= hi)) throw ETableError(t.InvalidNumberMessage(table_field_));
+  return static_cast<int32_t>(v);
+}
+
+int64_t TField::AsLargeInt() const {
+  DbfTable& t = *dataset_.table_;
+  ReadScope scope(t, dataset_.ActiveBuffer());
+  if (type_ != TFieldType::ftLargeint) {
+    double v = std::nearbyint(AsFloat());
+    if (!(v >= -9223372036854775808.0 && v < 9223372036854775808.0)) {
+      throw ETableError(t.InvalidNumberMessage(table_field_));
+    }
+    return static_cast<int64_t>(v);
+  }
+  auto v = t.FieldInt64(table_field_);
+  if (!v) throw ETableError(t.InvalidNumberMessage(table_field_));
+  return *v;
+}
+
+bool TField::AsBoolean() const {
+  DbfTable& t = *dataset_.table_;
+  ReadScope scope(t, dataset_.ActiveBuffer());
+  if (type_ == TFieldType::ftBoolean) return t.FieldLogical(table_field_);
+  return AsFloat() != 0;
+}
+
+std::optional<TDate> TField::AsDate() const {
+  DbfTable& t = *dataset_.table_;
+  ReadScope scope(t, dataset_.ActiveBuffer());
+  if (type_ == TFieldType::ftDate) return t.FieldDate(table_field_);
+  if (type_ == TFieldType::ftDateTime) {
+    int64_t ms = t.FieldDateTimeMs(table_field_);
+    if (ms == 0) return std::nullopt;
+    // Serial day (from 1899-12-30) to a civil date through days since 1970-01-01.
+    int64_t days = ms / dbf::kMsPerDay - 693594;
+    int64_t d = days - 25569 + 719468;
+    int64_t era = (d >= 0 ? d : d - 146096) / 146097;
+    int64_t doe = d - era * 146097;
+    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    int64_t mp = (5 * doy + 2) / 153;
+    int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+    return TDate{year, month, day};
+  }
+  return std::nullopt;
+}
+
+double TField::AsDateTime() const {
+  DbfTable& t = *dataset_.table_;
+  ReadScope scope(t, dataset_.ActiveBuffer());
+  if (type_ == TFieldType::ftDate) {
+    auto date = t.FieldDate(table_field_);
+    return date ? DateToSerial(*date) : 0;
+  }
+  if (type_ == TFieldType::ftDateTime) {
+    int64_t ms = t.FieldDateTimeMs(table_field_);
+    if (ms == 0) return 0;
+    return static_cast<double>(ms) / dbf::kMsPerDay - 693594.0;
+  }
+  return AsFloat();
+}
+
+std::string TField::AsString() const {
+  DbfTable& t = *dataset_.table_;
+  ReadScope scope(t, dataset_.ActiveBuffer());
+  const bool translate = dataset_.TranslateASCII;
+  switch (type_) {
+    case TFieldType::ftString: {
+      std::string_view text = t.FieldText(table_field_);
+      return translate ? OemToAnsi(text) : std::string(text);
+    }
+    case TFieldType::ftBoolean: return t.FieldLogical(table_field_) ? "True" : "False";
+    case TFieldType::ftDate: {
+      auto d = t.FieldDate(table_field_);
+      return d ? locale::FormatShortDate(d->year, d->month, d->day) : "";
+    }
+    case TFieldType::ftDateTime: {
+      int64_t ms = t.FieldDateTimeMs(table_field_);
+      if (ms == 0) return "";
+      auto d = AsDate();
+      int64_t in_day = ms % dbf::kMsPerDay;
+      int seconds = static_cast<int>(in_day / 1000);
+      return locale::FormatDateTime(d->year, d->month, d->day, seconds / 3600,
+                                    seconds / 60 % 60, seconds % 60);
+    }
+    case TFieldType::ftMemo:
+    case TFieldType::ftBlob: {
+      if (t.IsBinaryField(table_field_) && t.FieldType(table_field_) == 'B') {
+        return FloatText(t.FieldNumber(table_field_));
+      }
+      std::string text = t.FieldMemoText(table_field_, UINT32_MAX);
+      return translate && type_ == TFieldType::ftMemo ? OemToAnsi(text) : text;
+    }
+    default:
+      break;
+  }
+  // Numbers. A text that does not convert (FoxPro writes "*****" on overflow) is shown as it
+  // stands, so that drawing never fails; reading the value still raises.
+  try {
+    switch (type_) {
+      case TFieldType::ftSmallint:
+      case TFieldType::ftInteger: return std::to_string(AsInteger());
+      case TFieldType::ftLargeint: return std::to_string(AsLargeInt());
+      default: return FloatText(t.FieldNumber(table_field_));
+    }
+  } catch (const ETableError&) {
+    return TrimBoth(t.FieldRawText(table_field_));
+  }
+}
+
+std::string TField::DisplayText() const {
+  switch (type_) {
+    case TFieldType::ftCurrency: {
+      DbfTable& t = *dataset_.table_;
+      ReadScope scope(t, dataset_.ActiveBuffer());
+      return Utf8ToGbkLossy(locale::FormatCurrencyUtf8(t.FieldNumber(table_field_)));
+    }
+    case TFieldType::ftMemo: return IsNull() ? "(Memo)" : "(MEMO)";
+    case TFieldType::ftBlob: return IsNull() ? "(Blob)" : "(BLOB)";
+    default: return AsString();
+  }
+}
+
+}  // namespace mirestal
