@@ -1,0 +1,182 @@
+#include "capture/jpeg.h"
+
+// clang-format off
+#include <cstddef>
+#include <cstdio>
+#include <csetjmp>
+#include <jpeglib.h>
+// clang-format on
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace mirestal {
+namespace {
+
+// libjpeg reports fatal errors through error_exit, which by default calls exit(). Ours jumps
+// back to the setjmp of the function that drives libjpeg. Those functions hold no objects with
+// destructors between setjmp and the last libjpeg call, so the jump skips no clean-up.
+struct ErrorManager {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+  int warnings;  // corrupt-data warnings: a decoded picture with them is refused
+};
+
+extern "C" void ErrorExit(j_common_ptr cinfo) {
+  auto* manager = reinterpret_cast<ErrorManager*>(cinfo->err);
+  (*cinfo->err->format_message)(cinfo, manager->message);
+  std::longjmp(manager->jump, 1);
+}
+
+// Warnings (for example "Premature end of JPEG file") are counted, not printed.
+extern "C" void EmitMessage(j_common_ptr cinfo, int level) {
+  auto* manager = reinterpret_cast<ErrorManager*>(cinfo->err);
+  if (level < 0) {
+    if (manager->warnings++ == 0) (*cinfo->err->format_message)(cinfo, manager->message);
+  }
+}
+
+void InitErrors(ErrorManager* manager) {
+  jpeg_std_error(&manager->pub);
+  manager->pub.error_exit = ErrorExit;
+  manager->pub.emit_message = EmitMessage;
+  manager->message[0] = '\0';
+  manager->warnings = 0;
+}
+
+// Decoding may use at most this much of libjpeg's own memory (coefficient buffers of
+// progressive files included); more makes libjpeg fail instead of allocating.
+constexpr long kMaxDecoderMemory = 256L * 1024 * 1024;
+
+struct FreeDeleter {
+  void operator()(unsigned char* p) const { std::free(p); }
+};
+
+// Returns true on success; on failure `message` holds libjpeg's text. *out is allocated by
+// libjpeg's memory destination and belongs to the caller in both cases.
+bool EncodeRaw(const Bitmap* bitmap, int quality, unsigned char** out, unsigned long* out_size,
+               char* message) {
+  jpeg_compress_struct cinfo;
+  ErrorManager errors;
+  cinfo.err = &errors.pub;
+  InitErrors(&errors);
+  if (setjmp(errors.jump)) {
+    std::memcpy(message, errors.message, JMSG_LENGTH_MAX);
+    jpeg_destroy_compress(&cinfo);
+    return false;
+  }
+  jpeg_create_compress(&cinfo);
+  jpeg_mem_dest(&cinfo, out, out_size);
+  cinfo.image_width = static_cast<JDIMENSION>(bitmap->width);
+  cinfo.image_height = static_cast<JDIMENSION>(bitmap->height);
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, quality, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(bitmap->Row(static_cast<int>(cinfo.next_scanline)));
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  return true;
+}
+
+enum class DecodeStatus { kOk, kLibjpegError, kTooLarge, kWarnings };
+
+// Reads the header and, when `pixels` is not null, decodes into it (RGB rows, top down; the
+// buffer is sized from the header through `resize`). Same contract as EncodeRaw.
+DecodeStatus DecodeRaw(const unsigned char* data, size_t size, JpegHeader* header,
+                       Bitmap* pixels, char* message) {
+  jpeg_decompress_struct cinfo;
+  ErrorManager errors;
+  cinfo.err = &errors.pub;
+  InitErrors(&errors);
+  if (setjmp(errors.jump)) {
+    std::memcpy(message, errors.message, JMSG_LENGTH_MAX);
+    jpeg_destroy_decompress(&cinfo);
+    return DecodeStatus::kLibjpegError;
+  }
+  jpeg_create_decompress(&cinfo);
+  cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
+  jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+  jpeg_read_header(&cinfo, TRUE);
+  header->width = static_cast<int>(cinfo.image_width);
+  header->height = static_cast<int>(cinfo.image_height);
+  header->components = cinfo.num_components;
+  header->grayscale = cinfo.jpeg_color_space == JCS_GRAYSCALE;
+  header->progressive = jpeg_has_multiple_scans(&cinfo);
+  if (cinfo.image_width > kMaxJpegDimension || cinfo.image_height > kMaxJpegDimension ||
+      static_cast<long long>(cinfo.image_width) * cinfo.image_height > kMaxJpegPixels) {
+    jpeg_destroy_decompress(&cinfo);
+    return DecodeStatus::kTooLarge;
+  }
+  if (pixels != nullptr) {
+    cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    pixels->width = static_cast<int>(cinfo.output_width);
+    pixels->height = static_cast<int>(cinfo.output_height);
+    pixels->pixels.resize(static_cast<size_t>(cinfo.output_width) * cinfo.output_height * 3);
+    while (cinfo.output_scanline < cinfo.output_height) {
+      JSAMPROW row = pixels->Row(static_cast<int>(cinfo.output_scanline));
+      jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+  }
+  jpeg_destroy_decompress(&cinfo);
+  if (errors.warnings > 0 && pixels != nullptr) {
+    std::memcpy(message, errors.message, JMSG_LENGTH_MAX);
+    return DecodeStatus::kWarnings;
+  }
+  return DecodeStatus::kOk;
+}
+
+void ThrowDecodeStatus(DecodeStatus status, const JpegHeader& header, const char* message) {
+  switch (status) {
+    case DecodeStatus::kOk:
+      return;
+    case DecodeStatus::kTooLarge:
+      throw EJpegError("JPEG image too large: " + std::to_string(header.width) + "x" +
+                       std::to_string(header.height));
+    case DecodeStatus::kLibjpegError:
+    case DecodeStatus::kWarnings:
+      throw EJpegError(message);
+  }
+}
+
+}  // namespace
+
+std::string EncodeJpeg(const Bitmap& bitmap, int quality) {
+  if (bitmap.empty()) throw EJpegError("cannot encode an empty picture");
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  char message[JMSG_LENGTH_MAX];
+  bool ok = EncodeRaw(&bitmap, quality, &buffer, &size, message);
+  std::unique_ptr<unsigned char, FreeDeleter> owner(buffer);
+  if (!ok) throw EJpegError(message);
+  return std::string(reinterpret_cast<const char*>(buffer), size);
+}
+
+JpegHeader ReadJpegHeader(std::string_view file) {
+  JpegHeader header;
+  char message[JMSG_LENGTH_MAX];
+  DecodeStatus status = DecodeRaw(reinterpret_cast<const unsigned char*>(file.data()),
+                                  file.size(), &header, nullptr, message);
+  ThrowDecodeStatus(status, header, message);
+  return header;
+}
+
+Bitmap DecodeJpeg(std::string_view file) {
+  JpegHeader header;
+  Bitmap bitmap;
+  char message[JMSG_LENGTH_MAX];
+  DecodeStatus status = DecodeRaw(reinterpret_cast<const unsigned char*>(file.data()),
+                                  file.size(), &header, &bitmap, message);
+  ThrowDecodeStatus(status, header, message);
+  return bitmap;
+}
+
+}  // namespace mirestal

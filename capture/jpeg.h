@@ -1,0 +1,48 @@
+// Photo encoding and decoding over libjpeg (API 62). libjpeg's errors never end the process:
+// they come back as EJpegError carrying libjpeg's own message.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "capture/bitmap.h"
+
+namespace mirestal {
+
+class EJpegError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Photos are stored at this quality, baseline.
+inline constexpr int kPhotoJpegQuality = 80;
+
+// Headers that promise more than this are refused: either side above libjpeg's own limit of
+// 65,500, or more pixels than any photo or camera frame this program handles could have
+// (a 20-megapixel picture already needs 60 MB decoded).
+inline constexpr int kMaxJpegDimension = 65500;
+inline constexpr long long kMaxJpegPixels = 20'000'000;
+
+// Encodes with jpeg_set_defaults and jpeg_set_quality(quality, force baseline) into memory, all
+// tables written, rows top to bottom: a baseline JFIF file, YCbCr with 2x2 subsampled chroma.
+// Throws EJpegError (for example for an empty bitmap).
+std::string EncodeJpeg(const Bitmap& bitmap, int quality = kPhotoJpegQuality);
+
+struct JpegHeader {
+  int width = 0;
+  int height = 0;
+  int components = 0;
+  bool grayscale = false;
+  bool progressive = false;  // several scans
+};
+
+// Parses the header (jpeg_read_header) from memory. Throws EJpegError when libjpeg rejects it or
+// when it promises an absurd picture (see the limits above).
+JpegHeader ReadJpegHeader(std::string_view file);
+
+// Decodes at full size with libjpeg's default decompression settings, RGB output (grayscale is
+// widened to RGB). Throws EJpegError for anything libjpeg rejects, and for a truncated file.
+Bitmap DecodeJpeg(std::string_view file);
+
+}  // namespace mirestal

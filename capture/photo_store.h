@@ -1,0 +1,87 @@
+// The photo store: one JPEG file per student in the photo folder beside the program, named after
+// the student's trimmed registration number. Whether a student has a photo is decided each time
+// by testing whether that file exists; nothing is cached.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "capture/bitmap.h"
+#include "platform/file.h"
+
+namespace mirestal {
+
+// The photo folder's name inside the program folder.
+inline constexpr char kPhotoFolderName[] = "照片";
+
+// Removes characters of code 32 and below from both ends. On GBK text this is safe byte by
+// byte: no byte of a double-byte character is below 0x40.
+std::string_view TrimKey(std::string_view key);
+
+// Why a key names no photo file (kNone: it does).
+enum class KeyRefusal {
+  kNone,
+  kEmpty,          // empty after trimming
+  kDotName,        // "." or ".."
+  kBadCharacter,   // \ / : * ? " < > | or a character below 32
+  kNotGbk,         // bytes that are not GBK text: two such keys could name the same file
+  kReservedName,   // a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9)
+};
+
+// Decides whether a trimmed key value (GBK) may name a photo file. The characters are checked
+// after decoding, so the trail byte 0x5C or 0x7C of a double-byte character is no separator.
+// Device names are refused when `windows_rules` is set (the default on Windows builds).
+KeyRefusal CheckPhotoKey(std::string_view trimmed_key_gbk, bool windows_rules =
+#ifdef _WIN32
+                                                               true
+#else
+                                                               false
+#endif
+);
+
+// The key as it can be shown in a message (UTF-8), control characters shown as U+FFFD.
+std::string KeyForMessage(std::string_view key_gbk);
+
+class PhotoStore {
+ public:
+  // `program_dir` is the folder of the program (UTF-8, ending in '/'); the photo folder is
+  // program_dir + "照片/". Production uses the executable's folder, tests a temporary one.
+  // `fs` carries the photo writes so that tests can make them fail.
+  explicit PhotoStore(std::string program_dir, FileSystem& fs = FileSystem::Default());
+
+  const std::string& program_dir() const { return program_dir_; }
+  // program_dir + "照片/".
+  std::string PhotoFolder() const;
+
+  // The photo path of a key value (GBK, as read from the roster): photo folder + trimmed key
+  // in UTF-8 + ".jpg". nullopt when the key names no photo (CheckPhotoKey): such a student has
+  // no photo to show, count, write or delete. Pure text operation.
+  std::optional<std::string> PhotoFileName(std::string_view key_gbk) const;
+
+  // True only when a regular file (not a folder) is at `path`.
+  static bool PhotoExists(const std::string& path);
+  // The folder part of `path` (up to and including its last '/').
+  static std::string FolderOf(const std::string& path);
+  // Creates the folder part of `path` with its missing parents; true when it exists afterwards.
+  static bool EnsurePhotoFolder(const std::string& path);
+
+  // Encodes `picture` (quality 80, baseline) in memory, writes it to a temporary file in the
+  // photo's folder, flushes it and renames it over `path`. An existing photo, read-only or not,
+  // is replaced only once the new one is complete; on any failure the temporary file is removed,
+  // the old photo stays, and IoError (or EJpegError) propagates.
+  void WritePhoto(const std::string& path, const Bitmap& picture) const;
+
+  // Reads the whole file and decodes it. A zero-length file gives an empty Bitmap. Throws
+  // IoError when the file cannot be read and EJpegError when it does not decode.
+  Bitmap ReadPhoto(const std::string& path) const;
+
+  // The file's bytes through the store's file system (IoError on failure).
+  std::string ReadWholeFile(const std::string& path) const;
+
+ private:
+  std::string program_dir_;
+  FileSystem& fs_;
+};
+
+}  // namespace mirestal

@@ -1,0 +1,216 @@
+#include "capture/testcard.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "platform/file.h"
+
+namespace mirestal {
+namespace {
+
+struct Rgb {
+  uint8_t r, g, b;
+};
+
+PreviewSurfaceFactory& SurfaceFactory() {
+  static PreviewSurfaceFactory factory;
+  return factory;
+}
+TestCardFormatDialog& FormatDialog() {
+  static TestCardFormatDialog dialog;
+  return dialog;
+}
+
+void FillEllipse(Bitmap& b, double cx, double cy, double rx, double ry, Rgb c,
+                 double max_y = 1e9) {
+  const int y0 = std::max(0, static_cast<int>(cy - ry));
+  const int y1 = std::min(b.height - 1, static_cast<int>(std::min(cy + ry, max_y)));
+  for (int y = y0; y <= y1; ++y) {
+    const double dy = (y + 0.5 - cy) / ry;
+    if (dy * dy > 1) continue;
+    const double half = rx * std::sqrt(1 - dy * dy);
+    const int x0 = std::max(0, static_cast<int>(std::ceil(cx - half - 0.5)));
+    const int x1 = std::min(b.width - 1, static_cast<int>(std::floor(cx + half - 0.5)));
+    for (int x = x0; x <= x1; ++x) {
+      uint8_t* p = b.At(x, y);
+      p[0] = c.r;
+      p[1] = c.g;
+      p[2] = c.b;
+    }
+  }
+}
+
+class TestCardWindow : public CaptureWindow {
+ public:
+  TestCardWindow(const CaptureHost& host, int x, int y, int width, int height) {
+    if (SurfaceFactory()) surface_ = SurfaceFactory()(host, x, y, width, height);
+  }
+
+  bool SetStatusCallback(CaptureStatusProc proc) override {
+    status_ = proc;
+    return true;
+  }
+  bool DriverConnect(int index) override {
+    if (index != 0) return false;
+    connected_ = true;
+    Report(0, "Mirestal test card connected");
+    return true;
+  }
+  bool DriverDisconnect() override {
+    StopPreview();
+    connected_ = false;
+    return true;
+  }
+  bool GetDriverCaps(CaptureDriverCaps* caps) override {
+    if (!connected_) return false;
+    *caps = CaptureDriverCaps{};
+    caps->fHasDlgVideoFormat = true;
+    caps->fHasDlgVideoSource = false;  // one source only
+    caps->fCaptureInitialized = true;
+    return true;
+  }
+  bool GetSequenceSetup(CaptureParms* parms) override {
+    if (!connected_) return false;
+    *parms = parms_;
+    return true;
+  }
+  bool SetSequenceSetup(const CaptureParms& parms) override {
+    if (!connected_) return false;
+    parms_ = parms;
+    return true;
+  }
+  bool SetCaptureFile(const std::string&) override { return true; }
+  bool SetScale(bool on) override {
+    scale_ = on;
+    return true;
+  }
+  bool SetPreviewRate(int ms) override {
+    rate_ms_ = ms;
+    return true;
+  }
+  bool SetOverlay(bool) override { return true; }
+  bool SetPreview(bool on) override {
+    if (!connected_) return false;
+    if (on) {
+      if (surface_) surface_->Start([this] { return NextFrame(); }, rate_ms_, scale_);
+    } else {
+      StopPreview();
+    }
+    return true;
+  }
+  bool DlgVideoFormat() override {
+    if (!connected_ || !FormatDialog()) return false;
+    if (auto chosen = FormatDialog()(TestCardBackend::Sizes(), size_)) {
+      if (std::find(TestCardBackend::Sizes().begin(), TestCardBackend::Sizes().end(), *chosen) !=
+          TestCardBackend::Sizes().end()) {
+        size_ = *chosen;
+      }
+    }
+    return true;
+  }
+  bool DlgVideoSource() override { return false; }
+  bool GrabFrame() override {
+    if (!connected_) return false;
+    StopPreview();
+    grabbed_ = NextFrame();
+    return true;
+  }
+  bool SaveDib(const std::string& path) override {
+    if (!grabbed_) return false;
+    try {
+      const std::string bytes = WriteBmp(*grabbed_);
+      FileSystem::Default().Create(path)->WriteAt(0, bytes.data(), bytes.size());
+      return true;
+    } catch (const IoError&) {
+      return false;
+    }
+  }
+  bool Abort() override { return true; }
+
+ private:
+  Bitmap NextFrame() { return RenderTestCard(size_.width, size_.height, frame_++); }
+  void StopPreview() {
+    if (surface_) surface_->Stop();
+  }
+  void Report(int code, const char* text) {
+    if (status_) status_(this, code, text);
+  }
+
+  std::unique_ptr<PreviewSurface> surface_;
+  CaptureStatusProc status_ = nullptr;
+  bool connected_ = false;
+  bool scale_ = false;
+  int rate_ms_ = 40;
+  CaptureParms parms_;
+  FrameSize size_ = TestCardBackend::kDefaultSize;
+  uint64_t frame_ = 0;
+  std::optional<Bitmap> grabbed_;
+};
+
+}  // namespace
+
+Bitmap RenderTestCard(int width, int height, uint64_t frame) {
+  Bitmap b(width, height);
+  // Blue background, lighter towards the top, as for a registration photo.
+  for (int y = 0; y < height; ++y) {
+    const uint8_t shade = static_cast<uint8_t>(60 + 100 * (height - y) / height);
+    uint8_t* p = b.Row(y);
+    for (int x = 0; x < width; ++x, p += 3) {
+      p[0] = 20;
+      p[1] = static_cast<uint8_t>(shade / 2);
+      p[2] = shade;
+    }
+  }
+  // Figure in preview units (320x240) scaled to the frame.
+  const double sx = width / 320.0, sy = height / 240.0;
+  const double sway = 12.0 * std::sin(static_cast<double>(frame % 100) * std::numbers::pi / 50);
+  const double cx = (160 + sway) * sx, cy = 100 * sy;
+  FillEllipse(b, cx, 230 * sy, 80 * sx, 60 * sy, {40, 40, 60});                   // shoulders
+  FillEllipse(b, cx, 150 * sy, 18 * sx, 20 * sy, {225, 185, 150});                // neck
+  FillEllipse(b, cx, cy - 14 * sy, 44 * sx, 44 * sy, {30, 25, 20}, cy);           // hair
+  FillEllipse(b, cx, cy, 38 * sx, 50 * sy, {235, 195, 160});                      // face
+  FillEllipse(b, cx - 14 * sx, cy - 8 * sy, 6 * sx, 4 * sy, {40, 30, 30});        // eyes
+  FillEllipse(b, cx + 14 * sx, cy - 8 * sy, 6 * sx, 4 * sy, {40, 30, 30});
+  FillEllipse(b, cx, cy + 8 * sy, 3 * sx, 7 * sy, {210, 160, 130});               // nose
+  FillEllipse(b, cx, cy + 26 * sy, 13 * sx, 4 * sy, {190, 60, 70});               // mouth
+  // A bar running along the bottom shows that the picture is live.
+  const int bar_y0 = height - std::max(2, height / 60);
+  const int bar_w = std::max(4, width / 20);
+  const int bar_x = static_cast<int>((frame * 4 * static_cast<uint64_t>(std::max(1, width / 320))) %
+                                     static_cast<uint64_t>(width));
+  for (int y = bar_y0; y < height; ++y) {
+    for (int x = bar_x; x < std::min(width, bar_x + bar_w); ++x) {
+      uint8_t* p = b.At(x, y);
+      p[0] = p[1] = p[2] = 255;
+    }
+  }
+  return b;
+}
+
+const std::vector<FrameSize>& TestCardBackend::Sizes() {
+  static const std::vector<FrameSize> sizes = {{320, 240}, {640, 480}, {800, 600}};
+  return sizes;
+}
+
+void TestCardBackend::SetPreviewSurfaceFactory(PreviewSurfaceFactory factory) {
+  SurfaceFactory() = std::move(factory);
+}
+
+void TestCardBackend::SetFormatDialog(TestCardFormatDialog dialog) {
+  FormatDialog() = std::move(dialog);
+}
+
+std::unique_ptr<CaptureWindow> TestCardBackend::CreateCaptureWindow(const std::string&,
+                                                                    const CaptureHost& host,
+                                                                    int x, int y, int width,
+                                                                    int height) {
+  return std::make_unique<TestCardWindow>(host, x, y, width, height);
+}
+
+std::optional<CaptureDriverDescription> TestCardBackend::GetDriverDescription(int index) {
+  if (index != 0) return std::nullopt;
+  return CaptureDriverDescription{kDriverName, "1.0"};
+}
+
+}  // namespace mirestal

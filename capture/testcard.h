@@ -1,0 +1,64 @@
+// The synthetic test card: a camera without hardware for demonstrations and tests. It shows a
+// moving, deterministic picture of a face-like figure on a blue background at 320x240,
+// 640x480 (the default) or 800x600, chosen in its own format dialog. The capture module selects
+// it only when the environment variable MIRESTAL_CAMERA is "testcard".
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "capture/bitmap.h"
+#include "capture/capture_window.h"
+
+namespace mirestal {
+
+struct FrameSize {
+  int width = 0;
+  int height = 0;
+  friend bool operator==(const FrameSize&, const FrameSize&) = default;
+};
+
+// Frame number `frame` of the test card at width x height. The same arguments always give the
+// same picture; the figure sways sideways from frame to frame and a bar runs along the bottom.
+// The head is centred at (W/2 + sway, 0.42 H) with the figure scaled to the frame, so it sits
+// inside the initial marker box at every size.
+Bitmap RenderTestCard(int width, int height, uint64_t frame);
+
+// Where the window layer shows a live picture that the back end produces itself.
+class PreviewSurface {
+ public:
+  virtual ~PreviewSurface() = default;
+  // Pulls a frame from `next_frame` every `interval_ms` and shows it, stretched to the
+  // surface's size when `scale` is set. Replaces an earlier Start.
+  virtual void Start(std::function<Bitmap()> next_frame, int interval_ms, bool scale) = 0;
+  // Stops pulling; the last frame stays shown.
+  virtual void Stop() = 0;
+};
+using PreviewSurfaceFactory = std::function<std::unique_ptr<PreviewSurface>(
+    const CaptureHost& host, int x, int y, int width, int height)>;
+// The format dialog: one of `sizes`, with `current` preselected; nullopt when cancelled.
+using TestCardFormatDialog =
+    std::function<std::optional<FrameSize>(const std::vector<FrameSize>& sizes, FrameSize current)>;
+
+class TestCardBackend : public CaptureBackend {
+ public:
+  static const std::vector<FrameSize>& Sizes();  // 320x240, 640x480, 800x600
+  static constexpr FrameSize kDefaultSize{640, 480};
+  static constexpr char kDriverName[] = "Mirestal test card";
+
+  // Hooks of the window layer, used by windows made afterwards. Without a surface the card
+  // runs unseen; without a dialog the format dialog changes nothing.
+  static void SetPreviewSurfaceFactory(PreviewSurfaceFactory factory);
+  static void SetFormatDialog(TestCardFormatDialog dialog);
+
+  std::unique_ptr<CaptureWindow> CreateCaptureWindow(const std::string& window_name,
+                                                     const CaptureHost& host, int x, int y,
+                                                     int width, int height) override;
+  // Driver 0 only.
+  std::optional<CaptureDriverDescription> GetDriverDescription(int index) override;
+};
+
+}  // namespace mirestal

@@ -1,0 +1,100 @@
+// End to end with the synthetic camera, selected by MIRESTAL_CAMERA=testcard (set by CTest).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "capture/jpeg.h"
+#include "capture/pipeline.h"
+#include "capture/testcard.h"
+#include "capture/video_cap.h"
+#include "tests/testutil/testutil.h"
+
+namespace mirestal {
+namespace {
+
+class TestCardTest : public ::testing::Test {
+ protected:
+  TestCardTest() { CaptureResetForTests(); }
+  ~TestCardTest() override {
+    CaptureResetForTests();
+    TestCardBackend::SetFormatDialog(nullptr);
+  }
+};
+
+TEST_F(TestCardTest, RenderingIsDeterministicAndMoves) {
+  EXPECT_EQ(RenderTestCard(640, 480, 7).pixels, RenderTestCard(640, 480, 7).pixels);
+  EXPECT_NE(RenderTestCard(640, 480, 7).pixels, RenderTestCard(640, 480, 8).pixels);
+  // Skin at the face centre, blue background in the top corners, at every size.
+  for (const FrameSize& s : TestCardBackend::Sizes()) {
+    Bitmap b = RenderTestCard(s.width, s.height, 0);
+    const uint8_t* face = b.At(s.width / 2, s.height * 40 / 100);
+    EXPECT_GT(face[0], 200);
+    EXPECT_GT(face[0], face[2]);
+    const uint8_t* corner = b.At(2, 2);
+    EXPECT_GT(corner[2], corner[0]);
+  }
+}
+
+TEST_F(TestCardTest, SelectedByTheEnvironmentAndStoresAPhotoEndToEnd) {
+  ASSERT_STREQ(std::getenv("MIRESTAL_CAMERA"), "testcard");
+  CaptureSetHost(CaptureHost{nullptr, 320, 240});
+  ASSERT_TRUE(CaptureStart());
+  EXPECT_EQ(CaptureDriverName(), "Mirestal test card");
+  CaptureSetFrameLimit(45);
+  CapturePreviewOn();
+  EXPECT_FALSE(CaptureHasSourceDialog());
+  EXPECT_TRUE(CaptureHasFormatDialog());
+
+  testing::TempDir program, frames;
+  PhotoStore store(program.path());
+  PhotoCapture capture(store, frames.path());
+  CatchPhotoRequest r;
+  r.roster_open = r.has_key = true;
+  r.key = "20110001";
+  r.hor = 84;
+  r.ver = 19;
+  bool asked = false;
+  CatchPhotoResult result = capture.CatchPhoto(r, [&](const Bitmap& crop) {
+    asked = true;
+    EXPECT_EQ(crop.width, 300);
+    return true;
+  });
+  EXPECT_TRUE(asked);
+  ASSERT_TRUE(result.saved_path) << result.message;
+  EXPECT_TRUE(result.repaint_grid);
+  const Bitmap photo = store.ReadPhoto(store.PhotoFolder() + "20110001.jpg");
+  ASSERT_EQ(photo.width, 300);
+  ASSERT_EQ(photo.height, 400);
+  // The face fills the middle of the photo; the background shows at the top corners.
+  const uint8_t* face = photo.At(150, 180);
+  EXPECT_GT(face[0], 200);
+  EXPECT_GT(face[0], face[2] + 40);
+  EXPECT_GT(photo.At(5, 5)[2], photo.At(5, 5)[0] + 40);
+}
+
+TEST_F(TestCardTest, FormatDialogChoosesTheFrameSize) {
+  TestCardBackend::SetFormatDialog(
+      [](const std::vector<FrameSize>& sizes, FrameSize current) -> std::optional<FrameSize> {
+        EXPECT_EQ(sizes.size(), 3u);
+        EXPECT_EQ(current, (FrameSize{640, 480}));
+        return FrameSize{800, 600};
+      });
+  CaptureSetHost(CaptureHost{nullptr, 320, 240});
+  ASSERT_TRUE(CaptureStart());
+  CapturePreviewOn();
+  CaptureShowFormatDialog();
+  testing::TempDir program, frames;
+  PhotoStore store(program.path());
+  PhotoCapture capture(store, frames.path());
+  CatchPhotoRequest r;
+  r.roster_open = r.has_key = r.save_at_once = true;
+  r.key = "800";
+  CatchPhotoResult result = capture.CatchPhoto(r, nullptr);
+  ASSERT_TRUE(result.saved_path) << result.message;
+  JpegHeader h = ReadJpegHeader(testing::ReadFile(*result.saved_path));
+  EXPECT_EQ(h.width, 375);
+  EXPECT_EQ(h.height, 500);
+}
+
+}  // namespace
+}  // namespace mirestal
