@@ -161,6 +161,20 @@ void TTableDataSet::BuildFields() {
   }
 }
 
+TField* TTableDataSet::FindField(const std::string& name) {
+  std::string upper = GbkUpper(name);
+  for (auto& field : fields_) {
+    if (GbkUpper(field->FieldName()) == upper) return field.get();
+  }
+  return nullptr;
+}
+
+TField& TTableDataSet::FieldByName(const std::string& name) {
+  TField* field = FindField(name);
+  if (!field) DatabaseError(FormatMessage("Field '%s' not found", {GbkToUtf8(name)}));
+  return *field;
+}
+
 void TTableDataSet::Close() {
   if (!table_) return;
   Fire(BeforeClose);
