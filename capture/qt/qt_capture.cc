@@ -1,0 +1,354 @@
+#include "capture/qt/qt_capture.h"
+
+#include <QCamera>
+#include <QCameraDevice>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QInputDialog>
+#include <QListWidget>
+#include <QMediaCaptureSession>
+#include <QMediaDevices>
+#include <QPainter>
+#include <QPointer>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QVideoFrameFormat>
+#include <QVideoSink>
+
+#include <cstring>
+
+#include "capture/testcard.h"
+#include "capture/video_cap.h"
+#include "platform/file.h"
+
+namespace mirestal {
+
+Bitmap ImageToBitmap(const QImage& image) {
+  if (image.isNull()) return Bitmap();
+  const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+  Bitmap b;
+  b.width = rgb.width();
+  b.height = rgb.height();
+  b.pixels.resize(static_cast<size_t>(b.width) * b.height * 3);
+  for (int y = 0; y < b.height; ++y) {
+    std::memcpy(b.Row(y), rgb.constScanLine(y), static_cast<size_t>(b.width) * 3);
+  }
+  return b;
+}
+
+Bitmap VideoFrameToBitmap(const QVideoFrame& frame) {
+  if (!frame.isValid()) return Bitmap();
+  return ImageToBitmap(frame.toImage());
+}
+
+QImage BitmapToImage(const Bitmap& bitmap) {
+  QImage image(bitmap.width, bitmap.height, QImage::Format_RGB888);
+  for (int y = 0; y < bitmap.height; ++y) {
+    std::memcpy(image.scanLine(y), bitmap.Row(y), static_cast<size_t>(bitmap.width) * 3);
+  }
+  return image;
+}
+
+// --- PreviewWidget ---
+
+PreviewWidget::PreviewWidget(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void PreviewWidget::SetImage(QImage image) {
+  image_ = std::move(image);
+  ++frames_shown_;
+  update();
+}
+
+void PreviewWidget::SetScale(bool on) {
+  scale_ = on;
+  update();
+}
+
+void PreviewWidget::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), Qt::black);
+  if (image_.isNull()) return;
+  if (scale_) {
+    painter.drawImage(rect(), image_);
+  } else {
+    painter.drawImage(QPoint(0, 0), image_);
+  }
+}
+
+// --- FrameGrabber ---
+
+FrameGrabber::FrameGrabber(QVideoSink* sink, QObject* parent) : QObject(parent) {
+  connect(sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame& frame) {
+    if (!frame.isValid()) return;
+    latest_ = frame;
+    emit FrameArrived(frame);
+  });
+}
+
+namespace {
+
+bool WriteFrameFile(const std::string& path, const Bitmap& frame) {
+  if (frame.empty()) return false;
+  try {
+    const std::string bytes = WriteBmp(frame);
+    FileSystem::Default().Create(path)->WriteAt(0, bytes.data(), bytes.size());
+    return true;
+  } catch (const IoError&) {
+    return false;
+  }
+}
+
+QWidget* HostWidget(const CaptureHost& host) { return static_cast<QWidget*>(host.native); }
+
+PreviewWidget* MakePreview(const CaptureHost& host, int x, int y, int width, int height) {
+  QWidget* parent = HostWidget(host);
+  if (!parent) return nullptr;
+  auto* preview = new PreviewWidget(parent);
+  preview->setGeometry(x, y, width, height);
+  preview->show();
+  return preview;
+}
+
+QString FormatText(const QCameraFormat& f) {
+  return QStringLiteral("%1 x %2  %3  %4 fps")
+      .arg(f.resolution().width())
+      .arg(f.resolution().height())
+      .arg(QVideoFrameFormat::pixelFormatToString(f.pixelFormat()))
+      .arg(f.maxFrameRate(), 0, 'f', 0);
+}
+
+// 640x480 when the camera offers it (the resolution the photos are made for), else the widest
+// format of an accepted width, else the camera's first.
+QCameraFormat PreferredFormat(const QList<QCameraFormat>& formats) {
+  QCameraFormat best;
+  for (const QCameraFormat& f : formats) {
+    const QSize s = f.resolution();
+    if (s == QSize(640, 480)) return f;
+    if ((s.width() == 320 || s.width() == 800) &&
+        (best.isNull() || s.width() > best.resolution().width())) {
+      best = f;
+    }
+  }
+  return best.isNull() && !formats.isEmpty() ? formats.first() : best;
+}
+
+// --- The Qt Multimedia camera ---
+
+class QtCameraWindow : public CaptureWindow {
+ public:
+  QtCameraWindow(const CaptureHost& host, int x, int y, int width, int height)
+      : preview_(MakePreview(host, x, y, width, height)), grabber_(&sink_) {
+    QObject::connect(&grabber_, &FrameGrabber::FrameArrived, &grabber_,
+                     [this](const QVideoFrame& frame) { ShowFrame(frame); });
+  }
+  ~QtCameraWindow() override {
+    Disconnect();
+    delete preview_.data();
+  }
+
+  bool SetStatusCallback(CaptureStatusProc proc) override {
+    status_ = proc;
+    return true;
+  }
+  bool DriverConnect(int index) override {
+    const QList<QCameraDevice> devices = QMediaDevices::videoInputs();
+    if (index < 0 || index >= devices.size()) return false;
+    Disconnect();
+    device_ = devices[index];
+    camera_ = std::make_unique<QCamera>(device_);
+    const QCameraFormat format = PreferredFormat(device_.videoFormats());
+    if (!format.isNull()) camera_->setCameraFormat(format);
+    QObject::connect(camera_.get(), &QCamera::errorOccurred, camera_.get(),
+                     [this](QCamera::Error, const QString& text) {
+                       if (status_) status_(this, 0, text.toStdString().c_str());
+                     });
+    // The sink is attached only to a real device (see QtCameraBackend).
+    session_.setCamera(camera_.get());
+    session_.setVideoSink(&sink_);
+    camera_->start();
+    return camera_->error() == QCamera::NoError;
+  }
+  bool DriverDisconnect() override {
+    Disconnect();
+    return true;
+  }
+  bool GetDriverCaps(CaptureDriverCaps* caps) override {
+    if (!camera_) return false;
+    *caps = CaptureDriverCaps{};
+    caps->fHasDlgVideoFormat = true;
+    caps->fHasDlgVideoSource = true;
+    caps->fCaptureInitialized = true;
+    return true;
+  }
+  bool GetSequenceSetup(CaptureParms* parms) override {
+    if (!camera_) return false;
+    *parms = parms_;
+    return true;
+  }
+  bool SetSequenceSetup(const CaptureParms& parms) override {
+    if (!camera_) return false;
+    parms_ = parms;
+    return true;
+  }
+  bool SetCaptureFile(const std::string&) override { return true; }
+  bool SetScale(bool on) override {
+    if (preview_) preview_->SetScale(on);
+    return true;
+  }
+  bool SetPreviewRate(int ms) override {
+    rate_ms_ = ms;
+    return true;
+  }
+  bool SetOverlay(bool) override { return true; }
+  bool SetPreview(bool on) override {
+    preview_on_ = on;
+    return camera_ != nullptr;
+  }
+  bool DlgVideoFormat() override {
+    if (!camera_) return false;
+    const QList<QCameraFormat> formats = device_.videoFormats();
+    QDialog dialog(preview_ ? preview_->window() : nullptr);
+    dialog.setWindowTitle(QStringLiteral("视频格式"));
+    auto* list = new QListWidget(&dialog);
+    for (const QCameraFormat& f : formats) {
+      list->addItem(FormatText(f));
+      if (f == camera_->cameraFormat()) list->setCurrentRow(list->count() - 1);
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(list);
+    layout->addWidget(buttons);
+    if (dialog.exec() == QDialog::Accepted && list->currentRow() >= 0) {
+      camera_->stop();
+      camera_->setCameraFormat(formats[list->currentRow()]);
+      camera_->start();
+    }
+    return true;
+  }
+  bool DlgVideoSource() override {
+    const QList<QCameraDevice> devices = QMediaDevices::videoInputs();
+    if (devices.isEmpty()) return false;
+    QStringList names;
+    int current = 0;
+    for (int i = 0; i < devices.size(); ++i) {
+      names << devices[i].description();
+      if (devices[i] == device_) current = i;
+    }
+    bool ok = false;
+    const QString chosen =
+        QInputDialog::getItem(preview_ ? preview_->window() : nullptr, QStringLiteral("视频源"),
+                              QStringLiteral("摄像头:"), names, current, false, &ok);
+    if (ok) DriverConnect(static_cast<int>(names.indexOf(chosen)));
+    return true;
+  }
+  bool GrabFrame() override {
+    preview_on_ = false;
+    if (!grabber_.HasFrame()) return false;
+    grabbed_ = grabber_.Grab();
+    return true;
+  }
+  bool SaveDib(const std::string& path) override {
+    return grabbed_ && WriteFrameFile(path, *grabbed_);
+  }
+  bool Abort() override { return true; }
+
+ private:
+  void Disconnect() {
+    if (!camera_) return;
+    camera_->stop();
+    session_.setVideoSink(nullptr);
+    session_.setCamera(nullptr);
+    camera_.reset();
+  }
+  void ShowFrame(const QVideoFrame& frame) {
+    if (!preview_on_ || !preview_) return;
+    if (since_shown_.isValid() && since_shown_.elapsed() < rate_ms_) return;
+    since_shown_.restart();
+    preview_->SetImage(frame.toImage());
+  }
+
+  QPointer<PreviewWidget> preview_;
+  QMediaCaptureSession session_;
+  QVideoSink sink_;
+  FrameGrabber grabber_;
+  QCameraDevice device_;
+  std::unique_ptr<QCamera> camera_;
+  CaptureStatusProc status_ = nullptr;
+  CaptureParms parms_;
+  bool preview_on_ = false;
+  int rate_ms_ = 40;
+  QElapsedTimer since_shown_;
+  std::optional<Bitmap> grabbed_;
+};
+
+// --- The test card's window pieces ---
+
+class QtPreviewSurface : public PreviewSurface {
+ public:
+  QtPreviewSurface(const CaptureHost& host, int x, int y, int width, int height)
+      : preview_(MakePreview(host, x, y, width, height)) {
+    QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] {
+      if (preview_ && next_frame_) preview_->SetImage(BitmapToImage(next_frame_()));
+    });
+  }
+  ~QtPreviewSurface() override { delete preview_.data(); }
+
+  void Start(std::function<Bitmap()> next_frame, int interval_ms, bool scale) override {
+    next_frame_ = std::move(next_frame);
+    if (preview_) preview_->SetScale(scale);
+    timer_.start(interval_ms);
+  }
+  void Stop() override { timer_.stop(); }
+
+ private:
+  QPointer<PreviewWidget> preview_;
+  QTimer timer_;
+  std::function<Bitmap()> next_frame_;
+};
+
+std::optional<FrameSize> TestCardFormatDialogQt(const std::vector<FrameSize>& sizes,
+                                                FrameSize current) {
+  QStringList names;
+  int current_index = 0;
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    names << QStringLiteral("%1 x %2").arg(sizes[i].width).arg(sizes[i].height);
+    if (sizes[i] == current) current_index = static_cast<int>(i);
+  }
+  bool ok = false;
+  const QString chosen = QInputDialog::getItem(nullptr, QStringLiteral("视频格式"),
+                                               QStringLiteral("分辨率:"), names, current_index,
+                                               false, &ok);
+  if (!ok) return std::nullopt;
+  return sizes[static_cast<size_t>(names.indexOf(chosen))];
+}
+
+}  // namespace
+
+std::unique_ptr<CaptureWindow> QtCameraBackend::CreateCaptureWindow(const std::string&,
+                                                                    const CaptureHost& host,
+                                                                    int x, int y, int width,
+                                                                    int height) {
+  return std::make_unique<QtCameraWindow>(host, x, y, width, height);
+}
+
+std::optional<CaptureDriverDescription> QtCameraBackend::GetDriverDescription(int index) {
+  const QList<QCameraDevice> devices = QMediaDevices::videoInputs();
+  if (index < 0 || index >= devices.size()) return std::nullopt;
+  return CaptureDriverDescription{devices[index].description().toStdString(), ""};
+}
+
+void RegisterQtCaptureBackend() {
+  CaptureRegisterCameraBackend([] { return std::make_unique<QtCameraBackend>(); });
+  TestCardBackend::SetPreviewSurfaceFactory(
+      [](const CaptureHost& host, int x, int y, int width, int height) {
+        return std::make_unique<QtPreviewSurface>(host, x, y, width, height);
+      });
+  TestCardBackend::SetFormatDialog(TestCardFormatDialogQt);
+}
+
+}  // namespace mirestal

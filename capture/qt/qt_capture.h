@@ -1,0 +1,81 @@
+// The Qt back ends of the capture module: the real camera through Qt Multimedia, and the window
+// pieces (preview surface, format dialog) of the synthetic test card. Host panels are QWidgets.
+//
+// The application calls RegisterQtCaptureBackend() once, before CaptureStart().
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QVideoFrame>
+#include <QWidget>
+
+#include <optional>
+
+#include "capture/bitmap.h"
+#include "capture/capture_window.h"
+
+class QVideoSink;
+
+namespace mirestal {
+
+// Pixel conversions. Any frame format that Qt can convert is accepted; an invalid frame or
+// image gives an empty Bitmap.
+Bitmap VideoFrameToBitmap(const QVideoFrame& frame);
+Bitmap ImageToBitmap(const QImage& image);
+QImage BitmapToImage(const Bitmap& bitmap);
+
+// Installs the Qt Multimedia camera as the capture module's camera back end and gives the test
+// card a Qt preview surface and format dialog.
+void RegisterQtCaptureBackend();
+
+// The child widget in the host panel that shows the live picture: the latest image, stretched
+// to the widget's size when scaling is on, otherwise at its own size from the top-left corner.
+class PreviewWidget : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit PreviewWidget(QWidget* parent);
+  void SetImage(QImage image);
+  void SetScale(bool on);
+  const QImage& image() const { return image_; }
+  int frames_shown() const { return frames_shown_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QImage image_;
+  bool scale_ = true;
+  int frames_shown_ = 0;
+};
+
+// Keeps the latest frame that a QVideoSink delivers. The camera window grabs from here instead
+// of through QImageCapture, which would need GStreamer plugins this system does not carry.
+class FrameGrabber : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit FrameGrabber(QVideoSink* sink, QObject* parent = nullptr);
+  bool HasFrame() const { return latest_.isValid(); }
+  // The latest frame at its full resolution; empty when none has come.
+  Bitmap Grab() const { return VideoFrameToBitmap(latest_); }
+  const QVideoFrame& latest() const { return latest_; }
+
+ signals:
+  void FrameArrived(const QVideoFrame& frame);
+
+ private:
+  QVideoFrame latest_;
+};
+
+class QtCameraBackend : public CaptureBackend {
+ public:
+  // Driver i is QMediaDevices::videoInputs()[i]. With no device there is no driver at all:
+  // no sink is ever attached, so Qt's stand-in colour bars never reach the program.
+  std::unique_ptr<CaptureWindow> CreateCaptureWindow(const std::string& window_name,
+                                                     const CaptureHost& host, int x, int y,
+                                                     int width, int height) override;
+  std::optional<CaptureDriverDescription> GetDriverDescription(int index) override;
+};
+
+}  // namespace mirestal
