@@ -1,0 +1,81 @@
+// photos: checks a photo folder against a roster before the photos are handed in.
+//
+// One line per visible student: the trimmed key, then "present WxH BYTES", "missing",
+// "unreadable" (the file does not decode as a JPEG; an empty file included) or "refused-key"
+// (the key cannot name a photo file). Then one summary line with the four counts.
+#include <cstdio>
+#include <string>
+
+#include "capture/jpeg.h"
+#include "capture/photo_store.h"
+#include "platform/gbk.h"
+#include "platform/paths.h"
+#include "table/dataset.h"
+#include "tools/mirestal-cli/command.h"
+
+namespace mirestal::cli {
+namespace {
+
+int RunPhotos(const std::vector<std::string>& args) {
+  std::string roster;
+  std::string program_dir;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--program-dir") {
+      if (++i == args.size()) throw UsageError("--program-dir needs a folder");
+      program_dir = args[i];
+    } else if (roster.empty() && !args[i].starts_with("--")) {
+      roster = args[i];
+    } else {
+      throw UsageError("unexpected argument '" + args[i] + "'");
+    }
+  }
+  if (roster.empty()) throw UsageError("photos takes a roster file");
+  // The window takes the photo folder from the executable's folder; the tools are installed
+  // beside it.
+  if (program_dir.empty()) program_dir = ExecutableDirectory();
+  PhotoStore store(program_dir);
+
+  TTableDataSet dataset;
+  dataset.TableName = roster;
+  dataset.ReadOnly = true;
+  dataset.Exclusive = false;
+  dataset.Open();
+  const std::string key_name = *Utf8ToGbk("考籍号");
+  TField* key_field = dataset.FindField(key_name);
+  if (!key_field) throw std::runtime_error(roster + ": the roster has no field 考籍号");
+
+  int present = 0, missing = 0, unreadable = 0, refused = 0;
+  for (dataset.First(); !dataset.Eof(); dataset.Next()) {
+    const std::string key = key_field->AsString();
+    std::string line = KeyForMessage(TrimKey(key)) + "\t";
+    const std::optional<std::string> path = store.PhotoFileName(key);
+    if (!path) {
+      line += "refused-key";
+      ++refused;
+    } else if (!PhotoStore::PhotoExists(*path)) {
+      line += "missing";
+      ++missing;
+    } else {
+      try {
+        const std::string bytes = store.ReadWholeFile(*path);
+        const Bitmap photo = DecodeJpeg(bytes);
+        line += "present " + std::to_string(photo.width) + "x" + std::to_string(photo.height) +
+                " " + std::to_string(bytes.size());
+        ++present;
+      } catch (const std::exception&) {
+        line += "unreadable";
+        ++unreadable;
+      }
+    }
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+  }
+  std::printf("present %d, missing %d, unreadable %d, refused-key %d\n", present, missing,
+              unreadable, refused);
+  return 0;
+}
+
+CommandRegistrar photos({"photos", "photos ROSTER [--program-dir DIR]", RunPhotos});
+
+}  // namespace
+}  // namespace mirestal::cli
