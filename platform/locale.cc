@@ -1,14 +1,32 @@
 #include "platform/locale.h"
 
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
 namespace mirestal::locale {
 
 std::string FormatShortDate(int year, int month, int day) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d/%d/%d", year, month, day);
-  return buf;
+  if (year < 0 || year > 9999 || month < 0 || month > 99 || day < 0 || day > 99) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%04d/%d/%d", year, month, day);
+    return buf;
+  }
+  // Drawn for every date cell of the grid and every exported date: no printf here.
+  char buf[10];
+  int n = 0;
+  buf[n++] = static_cast<char>('0' + year / 1000);
+  buf[n++] = static_cast<char>('0' + year / 100 % 10);
+  buf[n++] = static_cast<char>('0' + year / 10 % 10);
+  buf[n++] = static_cast<char>('0' + year % 10);
+  buf[n++] = '/';
+  if (month >= 10) buf[n++] = static_cast<char>('0' + month / 10);
+  buf[n++] = static_cast<char>('0' + month % 10);
+  buf[n++] = '/';
+  if (day >= 10) buf[n++] = static_cast<char>('0' + day / 10);
+  buf[n++] = static_cast<char>('0' + day % 10);
+  return std::string(buf, n);
 }
 
 std::string FormatLongTime(int hour, int minute, int second) {
@@ -19,6 +37,39 @@ std::string FormatLongTime(int hour, int minute, int second) {
 
 std::string FormatDateTime(int year, int month, int day, int hour, int minute, int second) {
   return FormatShortDate(year, month, day) + " " + FormatLongTime(hour, minute, second);
+}
+
+std::string FormatFloat(double v) {
+  // Common case first: the shortest round-trip digits in fixed notation are what "%.15G"
+  // prints whenever they are at most 15 significant digits and the exponent is in [-4, 15).
+  double a = std::fabs(v);
+  if (v == 0) return "0";
+  if (a >= 1e-4 && a < 1e15) {
+    char fixed[64];
+    auto fr = std::to_chars(fixed, fixed + sizeof fixed, v, std::chars_format::fixed);
+    int significant = 0;
+    bool started = false;
+    for (const char* p = fixed; p != fr.ptr; ++p) {
+      if (*p < '0' || *p > '9') continue;
+      started = started || *p != '0';
+      if (started) ++significant;
+    }
+    if (fr.ec == std::errc() && significant <= 15) return std::string(fixed, fr.ptr);
+  }
+  char buf[40];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+  std::string s(buf, r.ptr);
+  if (s == "inf" || s == "-inf" || s == "nan" || s == "-nan") {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  size_t e = s.find('e');
+  if (e == std::string::npos) return s;
+  std::string mantissa = s.substr(0, e);
+  std::string exponent = s.substr(e + 1);
+  bool negative = !exponent.empty() && exponent[0] == '-';
+  size_t digits = exponent.find_first_not_of("+-0");
+  return mantissa + "E" + (negative ? "-" : "") +
+         (digits == std::string::npos ? "0" : exponent.substr(digits));
 }
 
 std::string FormatCurrencyUtf8(double value) {

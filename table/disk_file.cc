@@ -2,6 +2,7 @@
 
 #include "platform/file.h"
 #include "table/dbf_table.h"
+#include "table/read_cache.h"
 
 namespace mirestal {
 
@@ -16,6 +17,7 @@ void DiskFile::OpenDisk(const std::string& path, bool read_write, bool shared) {
   try {
     file_ = fs_.Open(path, read_write ? Access::kReadWrite : Access::kRead,
                      shared ? Share::kReadWrite : Share::kNone);
+    if (!shared) file_ = std::make_unique<ReadCacheFile>(std::move(file_));
   } catch (const IoError& e) {
     if (e.code() == ENOENT) throw ETableError(FormatMessage("File %s could not be found", {path}));
     throw ETableError(FormatMessage("Access denied to file %s", {path}));

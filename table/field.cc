@@ -1,4 +1,5 @@
-#include <cfenv>
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -23,21 +24,6 @@ class ReadScope {
  private:
   DbfTable& table_;
 };
-
-// Shortest decimal text with at most 15 significant digits; exponents as "1E20", "1E-5".
-std::string FloatText(double v) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.15G", v);
-  std::string s(buf);
-  size_t e = s.find('E');
-  if (e == std::string::npos) return s;
-  std::string mantissa = s.substr(0, e);
-  std::string exponent = s.substr(e + 1);
-  bool negative = !exponent.empty() && exponent[0] == '-';
-  size_t digits = exponent.find_first_not_of("+-0");
-  return mantissa + "E" + (negative ? "-" : "") +
-         (digits == std::string::npos ? "0" : exponent.substr(digits));
-}
 
 std::string TrimBoth(std::string_view s) {
   while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
@@ -197,7 +183,7 @@ std::string TField::AsString() const {
     case TFieldType::ftMemo:
     case TFieldType::ftBlob: {
       if (t.IsBinaryField(table_field_) && t.FieldType(table_field_) == 'B') {
-        return FloatText(t.FieldNumber(table_field_));
+        return locale::FormatFloat(t.FieldNumber(table_field_));
       }
       std::string text = t.FieldMemoText(table_field_, UINT32_MAX);
       return translate && type_ == TFieldType::ftMemo ? OemToAnsi(text) : text;
@@ -212,7 +198,7 @@ std::string TField::AsString() const {
       case TFieldType::ftSmallint:
       case TFieldType::ftInteger: return std::to_string(AsInteger());
       case TFieldType::ftLargeint: return std::to_string(AsLargeInt());
-      default: return FloatText(t.FieldNumber(table_field_));
+      default: return locale::FormatFloat(t.FieldNumber(table_field_));
     }
   } catch (const ETableError&) {
     return TrimBoth(t.FieldRawText(table_field_));
