@@ -103,26 +103,27 @@ CatchPhotoResult PhotoCapture::CatchPhoto(const CatchPhotoRequest& request,
     return Message(PhotoMessageKind::kError, e.code() == ENOENT ? kMsgFileNotFound : e.what());
   }
 
-  CatchPhotoResult result;
+  Bitmap crop;
   try {
-    Bitmap frame = ReadBmp(bytes);
+    const Bitmap frame = ReadBmp(bytes);
     if (!IsAcceptedFrameWidth(frame.width)) {
       return Message(PhotoMessageKind::kInformation, kMsgBadResolution);
     }
     const CropRect r = ComputeCropRect(frame.width, frame.height, request.hor, request.ver);
-    result.crop = CopyRect(frame, r.x, r.y, r.w, r.h);
+    crop = CopyRect(frame, r.x, r.y, r.w, r.h);
   } catch (const EInvalidGraphic& e) {
     return Message(PhotoMessageKind::kError, e.what());
   }
 
-  if (request.save_at_once || (confirm && confirm(*result.crop))) {
-    CatchPhotoResult saved = SaveCatchedPhoto(request.key, *result.crop);
-    saved.crop = std::move(result.crop);
+  if (request.save_at_once || (confirm && confirm(crop))) {
+    CatchPhotoResult saved = SaveCatchedPhoto(request.key, crop);
+    // The box keeps the capture unless the window is told to show the stored photo again.
+    if (!saved.show_stored_photo) saved.crop = std::move(crop);
     return saved;
   }
-  result.crop.reset();
-  result.show_stored_photo = true;
-  return result;
+  CatchPhotoResult declined;
+  declined.show_stored_photo = true;
+  return declined;
 }
 
 CatchPhotoResult PhotoCapture::SaveCatchedPhoto(std::string_view key, const Bitmap& picture) {

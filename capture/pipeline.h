@@ -49,7 +49,8 @@ struct CatchPhotoRequest {
 struct CatchPhotoResult {
   // The captured crop: when set, ImageCatchedPhoto shows it (stretched to 150x200).
   std::optional<Bitmap> crop;
-  // Put back the student's stored photo (or empty the box): ShowStudentPhoto.
+  // Put back the student's stored photo (or empty the box): ShowStudentPhoto. Never set
+  // together with `crop`.
   bool show_stored_photo = false;
   PhotoMessageKind message_kind = PhotoMessageKind::kNone;
   std::string message;  // UTF-8

@@ -209,6 +209,7 @@ TEST_F(PipelineTest, PhotoFolderThatCannotBeCreated) {
   EXPECT_EQ(result.message, "无法创建图片文件夹:\r" + program_.File("blocker") +
                                 "/照片/照片文件保存失败！\r\r请检查注册号是否错误或其他问题");
   EXPECT_TRUE(result.show_stored_photo);
+  EXPECT_FALSE(result.crop);
   EXPECT_FALSE(result.repaint_grid);
 }
 
