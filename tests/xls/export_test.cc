@@ -357,6 +357,19 @@ TEST(ExportFaultTest, EveryFailingWritePropagatesAndLeavesNoFile) {
   fs.FailFlushAt(1);
   EXPECT_THROW(exporter.Execute(), IoError);
   EXPECT_FALSE(PathExists(exporter.FileName));
+  // The sheet is read back to make room for the tail: a short read is an error, not a gap.
+  fs.Reset();
+  fs.ShortReadAt(1);
+  try {
+    exporter.Execute();
+    ADD_FAILURE() << "a short read went unnoticed";
+  } catch (const EExportError& e) {
+    EXPECT_STREQ(e.what(), "Stream read error");
+  }
+  EXPECT_FALSE(PathExists(exporter.FileName));
+  fs.Reset();
+  exporter.Execute();
+  EXPECT_TRUE(PathExists(exporter.FileName));
 }
 
 }  // namespace
