@@ -1,11 +1,10 @@
 // A child process packs a table, or posts new students into it, and is killed with SIGKILL at a
 // random moment; after every kill the table opens and holds every student exactly once. The
 // suite runs a small table and a bounded number of kills; MIRESTAL_CRASH_KILLS raises the count.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -112,9 +111,8 @@ TEST_F(Crash, KilledPackLeavesEveryStudentExactlyOnce) {
     EXPECT_EQ(count, static_cast<int>(expected.size()));
     // Either the old table or the packed one.
     std::string file = ReadFile(Path());
-    EXPECT_TRUE(file == original ||
-                file.size() == static_cast<size_t>(b.HeaderLength()) +
-                                   expected.size() * b.RecordLength() + 1)
+    EXPECT_TRUE(file == original || file.size() == static_cast<size_t>(b.HeaderLength()) +
+                                                       expected.size() * b.RecordLength() + 1)
         << "round " << round;
   }
   RecordProperty("kills", killed);

@@ -148,9 +148,9 @@ TEST_F(MemoWrite, EmptyTextLeavesTheFieldWithBlockZero) {
 
 TEST_F(MemoWrite, Dbase4PackReleasesBlocksThatTheNextTextReuses) {
   Create(0x8B, EmptyDbase4Memo(512));
-  AppendWithMemo("a", "one");                    // block 1
-  AppendWithMemo("b", std::string(600, 'b'));    // blocks 2-3
-  AppendWithMemo("c", "three");                  // block 4
+  AppendWithMemo("a", "one");                  // block 1
+  AppendWithMemo("b", std::string(600, 'b'));  // blocks 2-3
+  AppendWithMemo("c", "three");                // block 4
   std::string memo = ReadFile(MemoPath());
   EXPECT_EQ(GetLe32(memo, 0), 5u);  // the list ends at the end of the file
   EXPECT_EQ(memo.substr(1024, 8), std::string("\xFF\xFF\x08\x00", 4) + Le32(608));
@@ -172,7 +172,7 @@ TEST_F(MemoWrite, Dbase4SplitsALargerFreeRunAndRewritesGiveTheOldBlocksBack) {
   Create(0x8B, EmptyDbase4Memo(512));
   AppendWithMemo("a", std::string(1200, 'a'));  // blocks 1-3
   AppendWithMemo("b", "b");                     // block 4
-  EditMemo(1, "small");  // releases 1-3, then takes block 1 of that run
+  EditMemo(1, "small");                         // releases 1-3, then takes block 1 of that run
   EXPECT_EQ(Block(1), 1u);
   std::string memo = ReadFile(MemoPath());
   EXPECT_EQ(GetLe32(memo, 0), 2u);

@@ -1,9 +1,8 @@
 // Pack: the bytes it leaves, the cases where it changes nothing, and a pack that fails at every
 // possible step (fault-injecting file layer) leaving either the old table or the packed one.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>

@@ -17,7 +17,7 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-const std::string kName = "\xD0\xD5\xC3\xFB";            // 姓名
+const std::string kName = "\xD0\xD5\xC3\xFB";                                      // 姓名
 const std::string kLongName = "\xC5\xB7\xD1\xF4\xC4\xC9\xC0\xBC\xD0\xA1\xC3\xF7";  // 欧阳纳兰小明
 
 std::string ThrownMessage(const std::function<void()>& f) {
@@ -64,7 +64,8 @@ class FieldSet : public ::testing::Test {
 // Offsets in the record: 姓名 1, SCORE 11, AGE 17, BORN 20, OK 28, BIG 29, RATE 49.
 
 TEST_F(FieldSet, SettingOutsideEditOrInsertStateIsRefused) {
-  EXPECT_EQ(ThrownMessage([&] { F("AGE").SetAsString("3"); }), "Dataset not in edit or insert mode");
+  EXPECT_EQ(ThrownMessage([&] { F("AGE").SetAsString("3"); }),
+            "Dataset not in edit or insert mode");
   EXPECT_EQ(ThrownMessage([&] { F("AGE").Clear(); }), "Dataset not in edit or insert mode");
   ds_.Edit();
   ds_.ReadOnly = true;

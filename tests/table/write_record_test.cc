@@ -2,10 +2,9 @@
 // blank record, append, rewrite, the delete mark, the header write, truncation and the locks;
 // and writes that fail half way (fault-injecting file layer).
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <ctime>
@@ -26,7 +25,7 @@ using testing::TempDir;
 using testing::WriteFile;
 
 const std::string kWang = "\xCD\xF5\xD0\xA1\xC3\xF7";  // 王小明 (6 GBK bytes)
-const std::string kScoreName = "\xB3\xC9\xBC\xA8";      // 成绩
+const std::string kScoreName = "\xB3\xC9\xBC\xA8";     // 成绩
 
 std::string ThrownMessage(const std::function<void()>& f) {
   try {
@@ -365,8 +364,8 @@ TEST_F(WriteRecord, ExclusiveLocksOnlyCountWhileSharedLocksReachTheSystem) {
   DbfTable& shared = OpenTable(/*shared=*/true);
   EXPECT_TRUE(shared.LockRecord(3));
   EXPECT_EQ(LockSeenByAnotherProcess(Path(), record3), 1);
-  EXPECT_TRUE(shared.LockRecord(3));    // nested, same range
-  EXPECT_FALSE(shared.LockRecord(4));   // nested locks must name the same range
+  EXPECT_TRUE(shared.LockRecord(3));   // nested, same range
+  EXPECT_FALSE(shared.LockRecord(4));  // nested locks must name the same range
   EXPECT_EQ(shared.lock_count(), 2);
   shared.Unlock();
   EXPECT_EQ(LockSeenByAnotherProcess(Path(), record3), 1);

@@ -72,10 +72,10 @@ inline void OpenForMaintenance(TTableDataSet& ds, const std::string& path) {
 // Every record of a table file as raw bytes (deleted ones included), read straight from the
 // file with the header's lengths.
 inline std::vector<std::string> RawRecords(const std::string& file) {
-  uint32_t header_length = static_cast<unsigned char>(file[8]) |
-                           (static_cast<unsigned char>(file[9]) << 8);
-  uint32_t record_length = static_cast<unsigned char>(file[10]) |
-                           (static_cast<unsigned char>(file[11]) << 8);
+  uint32_t header_length =
+      static_cast<unsigned char>(file[8]) | (static_cast<unsigned char>(file[9]) << 8);
+  uint32_t record_length =
+      static_cast<unsigned char>(file[10]) | (static_cast<unsigned char>(file[11]) << 8);
   std::vector<std::string> out;
   for (size_t at = header_length; at + record_length <= file.size(); at += record_length) {
     out.push_back(file.substr(at, record_length));
