@@ -72,15 +72,20 @@ Run Export(const std::string& roster, const std::string& book) {
 }
 
 const char* kSurnames[] = {"王", "李", "张", "刘", "陈", "杨", "赵", "黄", "周", "吴", "徐", "孙"};
-const char* kGiven[] = {"伟", "芳", "娜", "敏", "静", "丽", "强", "磊", "洋", "艳", "勇", "军",
-                        "杰", "娟", "涛", "明", "超", "秀", "霞", "平"};
+const char* kGiven[] = {"伟", "芳", "娜", "敏", "静", "丽", "强", "磊", "洋", "艳",
+                        "勇", "军", "杰", "娟", "涛", "明", "超", "秀", "霞", "平"};
 
 // The roster of a whole school: key, name, sex, class, birth date, score, number, in school.
 void SchoolRoster(int rows, const std::string& dbf, const std::string& tsv) {
   DbfBuilder b;
-  b.Field(Gbk("考籍号"), 'C', 17).Field(Gbk("姓名"), 'C', 8).Field(Gbk("性别"), 'C', 2)
-      .Field(Gbk("班级"), 'C', 12).Field(Gbk("出生日期"), 'D', 8).Field(Gbk("成绩"), 'N', 5, 1)
-      .Field(Gbk("学号"), 'N', 8).Field(Gbk("在校"), 'L', 1);
+  b.Field(Gbk("考籍号"), 'C', 17)
+      .Field(Gbk("姓名"), 'C', 8)
+      .Field(Gbk("性别"), 'C', 2)
+      .Field(Gbk("班级"), 'C', 12)
+      .Field(Gbk("出生日期"), 'D', 8)
+      .Field(Gbk("成绩"), 'N', 5, 1)
+      .Field(Gbk("学号"), 'N', 8)
+      .Field(Gbk("在校"), 'L', 1);
   std::ofstream out(tsv);
   out << "考籍号\t姓名\t性别\t班级\t出生日期\t成绩\t学号\t在校\n"
       << "text\ttext\ttext\ttext\tdate\tnumber\tinteger\tbool\n";
@@ -106,8 +111,8 @@ void SchoolRoster(int rows, const std::string& dbf, const std::string& tsv) {
     int y = year - (month <= 2), era = y / 400, yoe = y - era * 400;
     int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
     long serial = era * 146097L + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468 + 25569;
-    out << key << '\t' << name << '\t' << sex << '\t' << klass << '\t' << serial << '\t'
-        << score << '\t' << number << '\t' << (in_school ? 1 : 0) << '\n';
+    out << key << '\t' << name << '\t' << sex << '\t' << klass << '\t' << serial << '\t' << score
+        << '\t' << number << '\t' << (in_school ? 1 : 0) << '\n';
   }
   mirestal::testing::WriteFile(dbf, b.Build());
 }
@@ -137,16 +142,17 @@ int main(int argc, char** argv) {
 
   std::printf("roster: %d rows x 8 fields (%ld bytes)\n", rows, FileSize(roster));
   Run ours = Export(roster, dir.File("ours.xls"));
-  std::printf("TXlsExport  : %8.3f s  %10.0f rows/s  peak +%6.1f MB  file %6.2f MB  "
-              "peak/file %.2f\n",
-              ours.seconds, rows / ours.seconds, ours.peak_growth / 1e6, ours.file_size / 1e6,
-              static_cast<double>(ours.peak_growth) / ours.file_size);
+  std::printf(
+      "TXlsExport  : %8.3f s  %10.0f rows/s  peak +%6.1f MB  file %6.2f MB  "
+      "peak/file %.2f\n",
+      ours.seconds, rows / ours.seconds, ours.peak_growth / 1e6, ours.file_size / 1e6,
+      static_cast<double>(ours.peak_growth) / ours.file_size);
 
   // The peer script lies beside this source file.
   std::string here = __FILE__;
   std::string script = here.substr(0, here.rfind('/') + 1) + "bench_export_xlwt.py";
-  std::string command = "/usr/bin/python3 '" + script + "' '" + tsv + "' '" +
-                        dir.File("xlwt.xls") + "'";
+  std::string command =
+      "/usr/bin/python3 '" + script + "' '" + tsv + "' '" + dir.File("xlwt.xls") + "'";
   std::string out;
   if (mirestal::testing::RunCommand(command, &out) == 0) {
     int peer_rows = 0;

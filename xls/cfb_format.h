@@ -22,7 +22,7 @@ inline constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x
 inline constexpr uint32_t kSectorSize = 512;
 inline constexpr uint32_t kMiniSectorSize = 64;
 inline constexpr uint32_t kMiniStreamCutoff = 4096;
-inline constexpr uint32_t kEntriesPerFatSector = kSectorSize / 4;        // 128
+inline constexpr uint32_t kEntriesPerFatSector = kSectorSize / 4;  // 128
 inline constexpr uint32_t kFatSectorsInHeader = 109;
 inline constexpr uint32_t kFatSectorsPerDifatSector = kEntriesPerFatSector - 1;  // 127
 inline constexpr uint32_t kDirectoryEntrySize = 128;
@@ -35,12 +35,12 @@ inline constexpr uint32_t kFreeSect = 0xFFFFFFFF;
 inline constexpr uint32_t kNoStream = 0xFFFFFFFF;
 
 // Header fields (offsets into the first 512 bytes).
-inline constexpr int kHeaderMinorVersion = 0x18;       // 0x003E
-inline constexpr int kHeaderMajorVersion = 0x1A;       // 3
-inline constexpr int kHeaderByteOrder = 0x1C;          // 0xFFFE
-inline constexpr int kHeaderSectorShift = 0x1E;        // 9
-inline constexpr int kHeaderMiniSectorShift = 0x20;    // 6
-inline constexpr int kHeaderDirectorySectors = 0x28;   // 0 in version 3
+inline constexpr int kHeaderMinorVersion = 0x18;      // 0x003E
+inline constexpr int kHeaderMajorVersion = 0x1A;      // 3
+inline constexpr int kHeaderByteOrder = 0x1C;         // 0xFFFE
+inline constexpr int kHeaderSectorShift = 0x1E;       // 9
+inline constexpr int kHeaderMiniSectorShift = 0x20;   // 6
+inline constexpr int kHeaderDirectorySectors = 0x28;  // 0 in version 3
 inline constexpr int kHeaderFatSectors = 0x2C;
 inline constexpr int kHeaderFirstDirectory = 0x30;
 inline constexpr int kHeaderTransaction = 0x34;
@@ -49,18 +49,18 @@ inline constexpr int kHeaderFirstMiniFat = 0x3C;
 inline constexpr int kHeaderMiniFatSectors = 0x40;
 inline constexpr int kHeaderFirstDifat = 0x44;
 inline constexpr int kHeaderDifatSectors = 0x48;
-inline constexpr int kHeaderDifat = 0x4C;              // 109 FAT sector numbers
+inline constexpr int kHeaderDifat = 0x4C;  // 109 FAT sector numbers
 
 // Directory entry fields.
-inline constexpr int kEntryName = 0;                   // 32 UTF-16 units with the final zero
-inline constexpr int kEntryNameLength = 64;            // bytes, final zero included
-inline constexpr int kEntryType = 66;                  // 1 storage, 2 stream, 5 root
-inline constexpr int kEntryColor = 67;                 // 0 red, 1 black
+inline constexpr int kEntryName = 0;         // 32 UTF-16 units with the final zero
+inline constexpr int kEntryNameLength = 64;  // bytes, final zero included
+inline constexpr int kEntryType = 66;        // 1 storage, 2 stream, 5 root
+inline constexpr int kEntryColor = 67;       // 0 red, 1 black
 inline constexpr int kEntryLeft = 68;
 inline constexpr int kEntryRight = 72;
 inline constexpr int kEntryChild = 76;
 inline constexpr int kEntryStartSector = 116;
-inline constexpr int kEntrySize = 120;                 // 64-bit; high half 0 in version 3
+inline constexpr int kEntrySize = 120;  // 64-bit; high half 0 in version 3
 
 inline constexpr uint8_t kTypeStream = 2;
 inline constexpr uint8_t kTypeRoot = 5;

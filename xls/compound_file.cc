@@ -38,8 +38,7 @@ void PutEntry(std::string& b, size_t at, std::u16string_view name, uint8_t type,
 
 }  // namespace
 
-CompoundFileWriter::CompoundFileWriter(FileSystem& fs, std::string path,
-                                       std::u16string stream_name)
+CompoundFileWriter::CompoundFileWriter(FileSystem& fs, std::string path, std::u16string stream_name)
     : fs_(fs), path_(std::move(path)), stream_name_(std::move(stream_name)) {
   if (stream_name_.empty() || stream_name_.size() > 31) {
     throw std::invalid_argument("compound file stream names have 1 to 31 characters");
@@ -148,10 +147,10 @@ void CompoundFileWriter::WriteLayout() {
   uint32_t fat_count = CeilDiv(fat_start, cfb::kEntriesPerFatSector);
   uint32_t difat_count = 0;
   for (;;) {
-    difat_count = fat_count > cfb::kFatSectorsInHeader
-                      ? CeilDiv(fat_count - cfb::kFatSectorsInHeader,
-                                cfb::kFatSectorsPerDifatSector)
-                      : 0;
+    difat_count =
+        fat_count > cfb::kFatSectorsInHeader
+            ? CeilDiv(fat_count - cfb::kFatSectorsInHeader, cfb::kFatSectorsPerDifatSector)
+            : 0;
     uint32_t need = CeilDiv(fat_start + fat_count + difat_count, cfb::kEntriesPerFatSector);
     if (need <= fat_count) break;
     fat_count = need;
@@ -169,17 +168,18 @@ void CompoundFileWriter::WriteLayout() {
   if (mini) {
     size_t at = sector_at(mini_fat_sector);
     for (uint32_t i = 0; i < cfb::kEntriesPerFatSector; ++i) {
-      uint32_t v = i + 1 < mini_sectors ? i + 1 : i + 1 == mini_sectors ? cfb::kEndOfChain
-                                                                        : cfb::kFreeSect;
+      uint32_t v = i + 1 < mini_sectors    ? i + 1
+                   : i + 1 == mini_sectors ? cfb::kEndOfChain
+                                           : cfb::kFreeSect;
       Put32(trailer, at + 4 * i, v);
     }
   }
 
   size_t dir = sector_at(directory_sector);
-  PutEntry(trailer, dir, u"Root Entry", cfb::kTypeRoot, 1,
-           mini ? 0 : cfb::kEndOfChain, mini_sectors * cfb::kMiniSectorSize);
-  PutEntry(trailer, dir + cfb::kDirectoryEntrySize, stream_name_, cfb::kTypeStream,
-           cfb::kNoStream, size == 0 ? cfb::kEndOfChain : 0, size);
+  PutEntry(trailer, dir, u"Root Entry", cfb::kTypeRoot, 1, mini ? 0 : cfb::kEndOfChain,
+           mini_sectors * cfb::kMiniSectorSize);
+  PutEntry(trailer, dir + cfb::kDirectoryEntrySize, stream_name_, cfb::kTypeStream, cfb::kNoStream,
+           size == 0 ? cfb::kEndOfChain : 0, size);
   PutEntry(trailer, dir + 2 * cfb::kDirectoryEntrySize, u"", 0, cfb::kNoStream, 0, 0);
   PutEntry(trailer, dir + 3 * cfb::kDirectoryEntrySize, u"", 0, cfb::kNoStream, 0, 0);
 

@@ -55,7 +55,7 @@ class CompoundFileWriter : public TStream {
   bool abandoned_ = false;
   uint64_t position_ = 0;
   uint64_t size_ = 0;
-  std::string pending_;           // bytes not yet written, for stream offset pending_at_
+  std::string pending_;  // bytes not yet written, for stream offset pending_at_
   uint64_t pending_at_ = 0;
 };
 

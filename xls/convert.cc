@@ -136,9 +136,9 @@ std::optional<DateTimeParts> ParseDateTime(std::string_view text) {
 }
 
 std::string FormatDateTimeText(std::string_view format, const DateTimeParts& v) {
-  static const char* kMonths[12] = {"January", "February", "March",     "April",
-                                    "May",     "June",     "July",      "August",
-                                    "September", "October", "November", "December"};
+  static const char* kMonths[12] = {"January",   "February", "March",    "April",
+                                    "May",       "June",     "July",     "August",
+                                    "September", "October",  "November", "December"};
   std::string out;
   bool after_hour = false;
   auto number = [&](int value, int width) {
@@ -166,7 +166,10 @@ std::string FormatDateTimeText(std::string_view format, const DateTimeParts& v) 
     }
     switch (lc) {
       case 'y':
-        if (run <= 2) number(v.year % 100, 2); else number(v.year, 4);
+        if (run <= 2)
+          number(v.year % 100, 2);
+        else
+          number(v.year, 4);
         break;
       case 'm':
         if (after_hour && run <= 2) {
@@ -178,22 +181,33 @@ std::string FormatDateTimeText(std::string_view format, const DateTimeParts& v) 
           out += run == 3 ? name.substr(0, 3) : name;
         }
         break;
-      case 'd': number(v.day, run >= 2 ? 2 : 1); break;
-      case 'h': number(v.hour, run >= 2 ? 2 : 1); break;
-      case 'n': number(v.minute, run >= 2 ? 2 : 1); break;
-      case 's': number(v.second, run >= 2 ? 2 : 1); break;
-      default: out.append(format.substr(i, run)); break;
+      case 'd':
+        number(v.day, run >= 2 ? 2 : 1);
+        break;
+      case 'h':
+        number(v.hour, run >= 2 ? 2 : 1);
+        break;
+      case 'n':
+        number(v.minute, run >= 2 ? 2 : 1);
+        break;
+      case 's':
+        number(v.second, run >= 2 ? 2 : 1);
+        break;
+      default:
+        out.append(format.substr(i, run));
+        break;
     }
-    if (lc == 'h') after_hour = true;
-    else if (lc != ' ' && lc != ':') after_hour = false;
+    if (lc == 'h')
+      after_hour = true;
+    else if (lc != ' ' && lc != ':')
+      after_hour = false;
     i += run;
   }
   return out;
 }
 
 bool IsBooleanText(std::string_view text) {
-  return SameTextGbk(text, "true") || SameTextGbk(text, "false") ||
-         ParseNumber(text).has_value();
+  return SameTextGbk(text, "true") || SameTextGbk(text, "false") || ParseNumber(text).has_value();
 }
 
 bool SameTextGbk(std::string_view a, std::string_view b) {

@@ -55,11 +55,16 @@ bool SameFont(const TxlsFont& a, const TxlsFont& b) { return a == b; }
 
 uint8_t UnderlineCode(TxlsFontUnderline u) {
   switch (u) {
-    case TxlsFontUnderline::fulNone: return 0x00;
-    case TxlsFontUnderline::fulSingle: return 0x01;
-    case TxlsFontUnderline::fulDouble: return 0x02;
-    case TxlsFontUnderline::fulSingleAccounting: return 0x21;
-    case TxlsFontUnderline::fulDoubleAccounting: return 0x22;
+    case TxlsFontUnderline::fulNone:
+      return 0x00;
+    case TxlsFontUnderline::fulSingle:
+      return 0x01;
+    case TxlsFontUnderline::fulDouble:
+      return 0x02;
+    case TxlsFontUnderline::fulSingleAccounting:
+      return 0x21;
+    case TxlsFontUnderline::fulDoubleAccounting:
+      return 0x22;
   }
   return 0;
 }
@@ -299,9 +304,7 @@ void TWorkbookWriter::XfData(const TxlsXFormat& xf, uint8_t* d) const {
                                      (static_cast<unsigned>(xf.alignment.Vertical) << 4) |
                                      (unsigned{xf.rotation} << 8)));
   const TxlsBorders& b = xf.borders;
-  auto styled = [](const TxlsBorder& border) {
-    return border.Style != TxlsBorderStyle::bstNone;
-  };
+  auto styled = [](const TxlsBorder& border) { return border.Style != TxlsBorderStyle::bstNone; };
   auto style = [](const TxlsBorder& border) { return static_cast<unsigned>(border.Style); };
   auto color = [&](const TxlsBorder& border) -> unsigned {
     return styled(border) ? biff::PaletteIndex(border.Color) : 0u;
@@ -310,13 +313,14 @@ void TWorkbookWriter::XfData(const TxlsXFormat& xf, uint8_t* d) const {
                     styled(b.DiagDown) || styled(b.DiagUp);
   Put16(d + 8, static_cast<uint16_t>(0x4000 | 0x1000 | (xf.font ? 0x0800 : 0) |
                                      (any_border ? 0x2000 : 0)));
-  Put16(d + 10, static_cast<uint16_t>(style(b.Left) | (style(b.Right) << 4) |
-                                      (style(b.Top) << 8) | (style(b.Bottom) << 12)));
+  Put16(d + 10, static_cast<uint16_t>(style(b.Left) | (style(b.Right) << 4) | (style(b.Top) << 8) |
+                                      (style(b.Bottom) << 12)));
   Put16(d + 12, static_cast<uint16_t>(color(b.Left) | (color(b.Right) << 7) |
                                       (styled(b.DiagDown) ? 0x4000u : 0u) |
                                       (styled(b.DiagUp) ? 0x8000u : 0u)));
-  const TxlsBorder* diagonal =
-      styled(b.DiagDown) ? &b.DiagDown : styled(b.DiagUp) ? &b.DiagUp : nullptr;
+  const TxlsBorder* diagonal = styled(b.DiagDown) ? &b.DiagDown
+                               : styled(b.DiagUp) ? &b.DiagUp
+                                                  : nullptr;
   uint32_t w = color(b.Top) | (color(b.Bottom) << 7);
   if (diagonal != nullptr) {
     w |= uint32_t{biff::PaletteIndex(diagonal->Color)} << 14;
@@ -442,8 +446,8 @@ void TWorkbookWriter::WriteWorkbookTail() {
   std::string chunk(kChunk, '\0');
   uint64_t chunk_end = end;
   while (chunk_end > insertion_position_) {
-    uint64_t start = std::max<uint64_t>(insertion_position_,
-                                        chunk_end > kChunk ? chunk_end - kChunk : 0);
+    uint64_t start =
+        std::max<uint64_t>(insertion_position_, chunk_end > kChunk ? chunk_end - kChunk : 0);
     size_t n = static_cast<size_t>(chunk_end - start);
     stream_.Seek(static_cast<int64_t>(start), SeekOrigin::kBegin);
     if (stream_.Read(chunk.data(), n) != n) throw EExportError("Stream read error");

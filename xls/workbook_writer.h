@@ -19,8 +19,8 @@ namespace mirestal::xls {
 // The per-sheet settings that the sheet head needs.
 struct TxlsSheet {
   std::u16string Title = u"Sheet 1";
-  int32_t DefColWidth = 8;       // characters
-  double DefRowHeight = 12.75;   // points
+  int32_t DefColWidth = 8;      // characters
+  double DefRowHeight = 12.75;  // points
   std::u16string PageHeader;
   std::u16string PageFooter = u"Page &P of &N";
   uint8_t StartDataCol = 0;

@@ -28,18 +28,34 @@ TExportFormats::TExportFormats()
   const std::string symbol = locale::kCurrencySymbolGbk;
   const std::string amount = "#,###,##0.00";
   switch (locale::kCurrencyPositivePlacement) {
-    case 1: CurrencyFormat = amount + symbol; break;
-    case 2: CurrencyFormat = symbol + " " + amount; break;
-    case 3: CurrencyFormat = amount + " " + symbol; break;
-    default: CurrencyFormat = symbol + amount; break;
+    case 1:
+      CurrencyFormat = amount + symbol;
+      break;
+    case 2:
+      CurrencyFormat = symbol + " " + amount;
+      break;
+    case 3:
+      CurrencyFormat = amount + " " + symbol;
+      break;
+    default:
+      CurrencyFormat = symbol + amount;
+      break;
   }
 }
 
 namespace {
 
 enum class TExportColType {
-  ectInteger, ectBigint, ectFloat, ectCurrency, ectDate, ectTime, ectDateTime, ectString,
-  ectBoolean, ectUnknown,
+  ectInteger,
+  ectBigint,
+  ectFloat,
+  ectCurrency,
+  ectDate,
+  ectTime,
+  ectDateTime,
+  ectString,
+  ectBoolean,
+  ectUnknown,
 };
 
 struct TExportColumn {
@@ -56,15 +72,23 @@ TExportColType KindOf(TFieldType type) {
   switch (type) {
     case TFieldType::ftString:
     case TFieldType::ftMemo:
-    case TFieldType::ftBlob: return TExportColType::ectString;
+    case TFieldType::ftBlob:
+      return TExportColType::ectString;
     case TFieldType::ftSmallint:
-    case TFieldType::ftInteger: return TExportColType::ectInteger;
-    case TFieldType::ftLargeint: return TExportColType::ectBigint;
-    case TFieldType::ftFloat: return TExportColType::ectFloat;
-    case TFieldType::ftCurrency: return TExportColType::ectCurrency;
-    case TFieldType::ftBoolean: return TExportColType::ectBoolean;
-    case TFieldType::ftDate: return TExportColType::ectDate;
-    case TFieldType::ftDateTime: return TExportColType::ectDateTime;
+    case TFieldType::ftInteger:
+      return TExportColType::ectInteger;
+    case TFieldType::ftLargeint:
+      return TExportColType::ectBigint;
+    case TFieldType::ftFloat:
+      return TExportColType::ectFloat;
+    case TFieldType::ftCurrency:
+      return TExportColType::ectCurrency;
+    case TFieldType::ftBoolean:
+      return TExportColType::ectBoolean;
+    case TFieldType::ftDate:
+      return TExportColType::ectDate;
+    case TFieldType::ftDateTime:
+      return TExportColType::ectDateTime;
   }
   return TExportColType::ectUnknown;
 }
@@ -96,7 +120,6 @@ std::string ProgramFolder() {
 }
 
 std::string Utf8Of(const std::string& gbk) { return GbkToUtf8(gbk); }
-
 
 }  // namespace
 
@@ -134,13 +157,26 @@ void TXlsExport::Execute() {
     c.width = width ? ToInt(*width) : field.DisplayWidth();
     switch (c.kind) {
       case TExportColType::ectInteger:
-      case TExportColType::ectBigint: c.format = Formats.IntegerFormat; break;
-      case TExportColType::ectFloat: c.format = Formats.FloatFormat; break;
-      case TExportColType::ectCurrency: c.format = Formats.CurrencyFormat; break;
-      case TExportColType::ectDate: c.format = Formats.DateFormat; break;
-      case TExportColType::ectTime: c.format = Formats.TimeFormat; break;
-      case TExportColType::ectDateTime: c.format = Formats.DateTimeFormat; break;
-      default: break;
+      case TExportColType::ectBigint:
+        c.format = Formats.IntegerFormat;
+        break;
+      case TExportColType::ectFloat:
+        c.format = Formats.FloatFormat;
+        break;
+      case TExportColType::ectCurrency:
+        c.format = Formats.CurrencyFormat;
+        break;
+      case TExportColType::ectDate:
+        c.format = Formats.DateFormat;
+        break;
+      case TExportColType::ectTime:
+        c.format = Formats.TimeFormat;
+        break;
+      case TExportColType::ectDateTime:
+        c.format = Formats.DateTimeFormat;
+        break;
+      default:
+        break;
     }
     if (auto user = ValueOf(UserFormats, c.name)) c.format = *user;
     columns.push_back(std::move(c));
@@ -242,7 +278,10 @@ void TXlsExport::Execute() {
             case TExportColType::ectFloat:
             case TExportColType::ectCurrency: {
               auto number = xls::ParseNumber(value);
-              if (number) writer.WriteNumber(r, col, *number, c.xf); else label(value);
+              if (number)
+                writer.WriteNumber(r, col, *number, c.xf);
+              else
+                label(value);
               break;
             }
             case TExportColType::ectBigint: {
@@ -251,7 +290,10 @@ void TXlsExport::Execute() {
               xls::BigintParse parsed = xls::ParseBigint(value, &number);
               if (parsed == xls::BigintParse::kNotInteger) {
                 auto v = xls::ParseNumber(value);
-                if (v) writer.WriteNumber(r, col, *v, c.xf); else label(value);
+                if (v)
+                  writer.WriteNumber(r, col, *v, c.xf);
+                else
+                  label(value);
               } else if (parsed == xls::BigintParse::kExact) {
                 writer.WriteNumber(r, col, number, c.xf);
               } else {
@@ -286,7 +328,9 @@ void TXlsExport::Execute() {
               }
               break;
             case TExportColType::ectString:
-            case TExportColType::ectUnknown: label(value); break;
+            case TExportColType::ectUnknown:
+              label(value);
+              break;
           }
         }
         ++row;

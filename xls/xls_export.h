@@ -22,21 +22,73 @@ class TTableDataSet;
 // The 56 colours of the workbook palette, in their customary order (palette indexes in
 // xls/biff_format.h).
 enum class TxlsColor : uint8_t {
-  clrBlack, clrBrown, clrOliveGreen, clrDarkGreen, clrDarkTeal, clrDarkBlue, clrIndigo,
-  clrGray80Percent, clrDarkRed, clrOrange, clrDarkYellow, clrGreen, clrTeal, clrBlue,
-  clrBlueGray, clrGray50Percent, clrRed, clrLightOrange, clrLime, clrSeaGreen, clrAqua,
-  clrLightBlue, clrViolet, clrGray40Percent, clrPink, clrGold, clrYellow, clrBrightGreen,
-  clrTurquoise, clrSkyBlue, clrPlum, clrGray25Percent, clrRose, clrTan, clrLightYellow,
-  clrLihtGreen, clrLightTurquoise, clrPaleBlue, clrLavender, clrWhite, clrColor1, clrColor2,
-  clrColor3, clrColor4, clrColor5, clrColor6, clrColor7, clrColor8, clrColor9, clrColor10,
-  clrColor11, clrColor12, clrColor13, clrColor14, clrColor15, clrColor16,
+  clrBlack,
+  clrBrown,
+  clrOliveGreen,
+  clrDarkGreen,
+  clrDarkTeal,
+  clrDarkBlue,
+  clrIndigo,
+  clrGray80Percent,
+  clrDarkRed,
+  clrOrange,
+  clrDarkYellow,
+  clrGreen,
+  clrTeal,
+  clrBlue,
+  clrBlueGray,
+  clrGray50Percent,
+  clrRed,
+  clrLightOrange,
+  clrLime,
+  clrSeaGreen,
+  clrAqua,
+  clrLightBlue,
+  clrViolet,
+  clrGray40Percent,
+  clrPink,
+  clrGold,
+  clrYellow,
+  clrBrightGreen,
+  clrTurquoise,
+  clrSkyBlue,
+  clrPlum,
+  clrGray25Percent,
+  clrRose,
+  clrTan,
+  clrLightYellow,
+  clrLihtGreen,
+  clrLightTurquoise,
+  clrPaleBlue,
+  clrLavender,
+  clrWhite,
+  clrColor1,
+  clrColor2,
+  clrColor3,
+  clrColor4,
+  clrColor5,
+  clrColor6,
+  clrColor7,
+  clrColor8,
+  clrColor9,
+  clrColor10,
+  clrColor11,
+  clrColor12,
+  clrColor13,
+  clrColor14,
+  clrColor15,
+  clrColor16,
 };
 
 // Font style flags, combined in TxlsFont::Style.
 enum TxlsFontStyle : uint8_t { xfsBold = 1, xfsItalic = 2, xfsStrikeOut = 4 };
 enum class TxlsFontScript : uint8_t { fscNone, fscSuperscript, fscSubscript };
 enum class TxlsFontUnderline : uint8_t {
-  fulNone, fulSingle, fulDouble, fulSingleAccounting, fulDoubleAccounting
+  fulNone,
+  fulSingle,
+  fulDouble,
+  fulSingleAccounting,
+  fulDoubleAccounting
 };
 
 struct TxlsFont {
@@ -51,8 +103,19 @@ struct TxlsFont {
 };
 
 enum class TxlsBorderStyle : uint8_t {
-  bstNone, bstThin, bstMedium, bstDashed, bstDotted, bstThick, bstDouble, bstHair,
-  bstMediumDashed, bstDashDot, bstMediumDashDot, bstDashDotDot, bstMediumDashDotDot,
+  bstNone,
+  bstThin,
+  bstMedium,
+  bstDashed,
+  bstDotted,
+  bstThick,
+  bstDouble,
+  bstHair,
+  bstMediumDashed,
+  bstDashDot,
+  bstMediumDashDot,
+  bstDashDotDot,
+  bstMediumDashDotDot,
   bstSlantedDashDot,
 };
 
@@ -68,10 +131,25 @@ struct TxlsBorders {
 };
 
 enum class TxlsPattern : uint8_t {
-  ptNone, ptSolid, ptGray50, ptGray75, ptGray25, ptHorzStripe, ptVertStripe, ptRevDiagStripe,
-  ptDiagStripe, ptDiagCrosshatch, ptThickDiagCrosshatch, ptThinHorzStripe, ptThinVertStripe,
-  ptThinRevDiagStripe, ptThinDiagStripe, ptThinHorzCrosshatch, ptThinDiagCrosshatch,
-  ptGray12, ptThinThinSpots,
+  ptNone,
+  ptSolid,
+  ptGray50,
+  ptGray75,
+  ptGray25,
+  ptHorzStripe,
+  ptVertStripe,
+  ptRevDiagStripe,
+  ptDiagStripe,
+  ptDiagCrosshatch,
+  ptThickDiagCrosshatch,
+  ptThinHorzStripe,
+  ptThinVertStripe,
+  ptThinRevDiagStripe,
+  ptThinDiagStripe,
+  ptThinHorzCrosshatch,
+  ptThinDiagCrosshatch,
+  ptGray12,
+  ptThinThinSpots,
 };
 
 struct TxlsFill {

@@ -20,8 +20,8 @@ inline std::vector<Record> SplitRecords(const std::string& bytes, size_t from = 
   size_t pos = from;
   while (pos + 4 <= to) {
     uint16_t number = static_cast<uint8_t>(bytes[pos]) | static_cast<uint8_t>(bytes[pos + 1]) << 8;
-    uint16_t length =
-        static_cast<uint8_t>(bytes[pos + 2]) | static_cast<uint8_t>(bytes[pos + 3]) << 8;
+    uint16_t length = static_cast<uint8_t>(bytes[pos + 2]) | static_cast<uint8_t>(bytes[pos + 3])
+                                                                 << 8;
     records.push_back(Record{pos, number, bytes.substr(pos + 4, length)});
     pos += 4 + length;
   }

@@ -1,8 +1,7 @@
 // mirestal-cli export, and the workbook it writes opened by LibreOffice Calc (headless CSV
 // conversion, no repair step) and by the independent readers.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -31,9 +30,14 @@ std::string Cli() {
 
 std::string Roster(const TempDir& dir) {
   DbfBuilder b;
-  b.Field(Gbk("考籍号"), 'C', 17).Field(Gbk("姓名"), 'C', 8).Field(Gbk("性别"), 'C', 2)
-      .Field(Gbk("出生日期"), 'D', 8).Field(Gbk("成绩"), 'N', 5, 1).Field(Gbk("在校"), 'L', 1)
-      .Field(Gbk("编号"), 'N', 19).Field(Gbk("备注"), 'C', 20);
+  b.Field(Gbk("考籍号"), 'C', 17)
+      .Field(Gbk("姓名"), 'C', 8)
+      .Field(Gbk("性别"), 'C', 2)
+      .Field(Gbk("出生日期"), 'D', 8)
+      .Field(Gbk("成绩"), 'N', 5, 1)
+      .Field(Gbk("在校"), 'L', 1)
+      .Field(Gbk("编号"), 'N', 19)
+      .Field(Gbk("备注"), 'C', 20);
   b.Record({"11010052026100037", Gbk("彭梓"), Gbk("男"), "20080520", "623.2", "T",
             "9007199254740993", Gbk("说\"好\"")});
   b.Record({"11010052026100074", Gbk("付晨然"), Gbk("女"), "19000315", "  0.5", "F", "42", ""});
@@ -65,11 +69,12 @@ TEST(CliExportTest, WorkbookOpensInLibreOfficeCalcWithEveryValue) {
   std::string csv_dir = dir.File("csv");
   std::string errors;
   int status = RunCommand(
-      "cd " + ShellQuote(dir.path()) + " && timeout -k 10 300 soffice -env:UserInstallation=file://" +
-          dir.File("profile") +
+      "cd " + ShellQuote(dir.path()) +
+          " && timeout -k 10 300 soffice -env:UserInstallation=file://" + dir.File("profile") +
           " --headless --norestore --infilter='MS Excel 97' --convert-to "
           "'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,true,true,false,false,false,1' "
-          "--outdir " + ShellQuote(csv_dir) + " " + ShellQuote(book) + " 2>&1",
+          "--outdir " +
+          ShellQuote(csv_dir) + " " + ShellQuote(book) + " 2>&1",
       &errors);
   ASSERT_EQ(status, 0) << errors;
   EXPECT_EQ(errors.find("\nError:"), std::string::npos) << errors;
@@ -80,7 +85,8 @@ TEST(CliExportTest, WorkbookOpensInLibreOfficeCalcWithEveryValue) {
   if (DIR* d = opendir(csv_dir.c_str())) {
     while (dirent* e = readdir(d)) {
       std::string name = e->d_name;
-      if (name.size() > 4 && name.substr(name.size() - 4) == ".csv") csv = ReadFile(csv_dir + "/" + name);
+      if (name.size() > 4 && name.substr(name.size() - 4) == ".csv")
+        csv = ReadFile(csv_dir + "/" + name);
     }
     closedir(d);
   }
@@ -107,8 +113,8 @@ TEST(CliExportTest, FailurePrintsTheErrorExitsOneAndLeavesNoFile) {
             1);
   EXPECT_EQ(out, "Directory \"" + roster + "\" not found and cannot be created\n");
   EXPECT_FALSE(PathExists(book));
-  EXPECT_EQ(RunCommand(ShellQuote(Cli()) + " export " + ShellQuote(dir.File("missing.dbf")) +
-                           " " + ShellQuote(dir.File("x.xls")) + " 2>&1",
+  EXPECT_EQ(RunCommand(ShellQuote(Cli()) + " export " + ShellQuote(dir.File("missing.dbf")) + " " +
+                           ShellQuote(dir.File("x.xls")) + " 2>&1",
                        &out),
             1);
   EXPECT_FALSE(PathExists(dir.File("x.xls")));

@@ -1,5 +1,7 @@
 // The compound file writer, checked with python3-olefile (strict mode) and by reading the bytes
 // back.
+#include "xls/compound_file.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,6 @@
 #include "tests/testutil/testutil.h"
 #include "tests/xls/readers.h"
 #include "xls/cfb_format.h"
-#include "xls/compound_file.h"
 
 namespace mirestal::xls {
 namespace {

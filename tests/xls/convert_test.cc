@@ -1,7 +1,7 @@
 // Value texts of the dataset into cell values.
-#include <gtest/gtest.h>
-
 #include "xls/convert.h"
+
+#include <gtest/gtest.h>
 
 namespace mirestal::xls {
 namespace {
@@ -13,8 +13,8 @@ TEST(ConvertTest, NumbersInTheDatasetsForms) {
   EXPECT_EQ(ParseNumber("1.5E-5"), 1.5e-5);
   EXPECT_EQ(ParseNumber("+7"), 7.0);
   EXPECT_EQ(ParseNumber(".5"), 0.5);
-  for (const char* bad : {"", "-", "abc", "1,000", "1.2.3", "*****", "inf", "nan", "0x10",
-                          "1E", "12 ", "1e999"}) {
+  for (const char* bad :
+       {"", "-", "abc", "1,000", "1.2.3", "*****", "inf", "nan", "0x10", "1E", "12 ", "1e999"}) {
     EXPECT_FALSE(ParseNumber(bad).has_value()) << bad;
   }
 }

@@ -58,8 +58,9 @@ class ExportTest : public ::testing::Test {
     ReaderReport report = ReadWithReaders(export_.FileName);
     EXPECT_EQ(report.status, 0) << report.errors;
     EXPECT_EQ(report.errors, "");
-    EXPECT_EQ(report.With("stream"), std::vector<std::string>{"Workbook\t" + std::to_string(
-                                          StreamSize(export_.FileName))});
+    EXPECT_EQ(
+        report.With("stream"),
+        std::vector<std::string>{"Workbook\t" + std::to_string(StreamSize(export_.FileName))});
     EXPECT_EQ(report.With("palette"), std::vector<std::string>{"default"});
     return report;
   }
@@ -89,9 +90,8 @@ TEST_F(ExportTest, WorkedExampleMatchesByteForByte) {
   b.Field(Gbk("考籍号"), 'C', 14).Field(Gbk("姓名"), 'C', 8).Record({"0001", Gbk("张三")});
   Open(b);
   ReaderReport r = Export();
-  EXPECT_EQ(Cells(r), (std::vector<std::string>{
-                          "0 0 text 考籍号 General", "0 1 text 姓名 General",
-                          "1 0 text 0001 General", "1 1 text 张三 General"}));
+  EXPECT_EQ(Cells(r), (std::vector<std::string>{"0 0 text 考籍号 General", "0 1 text 姓名 General",
+                                                "1 0 text 0001 General", "1 1 text 张三 General"}));
   EXPECT_EQ(r.With("dims"), std::vector<std::string>{"0\t2\t0\t2"});
   std::string hex = ReadWithReaders(export_.FileName, "--hex").lines.at(0);
   // Tail of 940 bytes after the 242-byte head, globals EOF at 1182, sheet BOF at 1186.
@@ -108,30 +108,36 @@ TEST_F(ExportTest, WorkedExampleMatchesByteForByte) {
 
 TEST_F(ExportTest, EveryValueKindRoundTrips) {
   DbfBuilder b;
-  b.Field("NAME", 'C', 10).Field("SEX", 'C', 2).Field("SCORE", 'N', 5, 1).Field("AGE", 'N', 3)
-      .Field("ID", 'N', 9).Field("BIG", 'N', 19).Field("BORN", 'D', 8).Field("OK", 'L', 1);
-  b.Record({Gbk("张三"), Gbk("男"), "95.5", "17", "123456789", "9007199254740993", "20080315",
-            "T"});
+  b.Field("NAME", 'C', 10)
+      .Field("SEX", 'C', 2)
+      .Field("SCORE", 'N', 5, 1)
+      .Field("AGE", 'N', 3)
+      .Field("ID", 'N', 9)
+      .Field("BIG", 'N', 19)
+      .Field("BORN", 'D', 8)
+      .Field("OK", 'L', 1);
+  b.Record(
+      {Gbk("张三"), Gbk("男"), "95.5", "17", "123456789", "9007199254740993", "20080315", "T"});
   b.Record({Gbk("  李四 "), "", "0", "-5", "0", "12345", "", "F"});
   b.Record({"abc", Gbk("女"), "*****", "1", "7", "-9007199254740992", "20260229", "?"});
   Open(b);
   ReaderReport r = Export();
   const std::string n0 = "#,###,##0", n2 = "#,###,##0.00";
   EXPECT_EQ(Cells(r), (std::vector<std::string>{
-      "0 0 text NAME General", "0 1 text SEX General", "0 2 text SCORE General",
-      "0 3 text AGE General", "0 4 text ID General", "0 5 text BIG General",
-      "0 6 text BORN General", "0 7 text OK General",
-      "1 0 text 张三 General", "1 1 text 男 General", "1 2 number 95.5 " + n2,
-      "1 3 number 17.0 " + n0, "1 4 number 123456789.0 " + n0,
-      // Beyond 2^53 a double would round the value: kept as text.
-      "1 5 text 9007199254740993 " + n0, "1 6 date 39522.0 yyyy/M/d", "1 7 boolean 1 General",
-      "2 0 text 李四 General", "2 1 blank  General", "2 2 number 0.0 " + n2,
-      "2 3 number -5.0 " + n0, "2 4 number 0.0 " + n0, "2 5 number 12345.0 " + n0,
-      "2 6 blank  yyyy/M/d", "2 7 boolean 0 General",
-      "3 0 text abc General", "3 1 text 女 General", "3 2 text ***** " + n2,
-      "3 3 number 1.0 " + n0, "3 4 number 7.0 " + n0,
-      "3 5 number -9007199254740992.0 " + n0, "3 6 blank  yyyy/M/d",
-      "3 7 boolean 0 General"}));
+                          "0 0 text NAME General", "0 1 text SEX General", "0 2 text SCORE General",
+                          "0 3 text AGE General", "0 4 text ID General", "0 5 text BIG General",
+                          "0 6 text BORN General", "0 7 text OK General", "1 0 text 张三 General",
+                          "1 1 text 男 General", "1 2 number 95.5 " + n2, "1 3 number 17.0 " + n0,
+                          "1 4 number 123456789.0 " + n0,
+                          // Beyond 2^53 a double would round the value: kept as text.
+                          "1 5 text 9007199254740993 " + n0, "1 6 date 39522.0 yyyy/M/d",
+                          "1 7 boolean 1 General", "2 0 text 李四 General", "2 1 blank  General",
+                          "2 2 number 0.0 " + n2, "2 3 number -5.0 " + n0, "2 4 number 0.0 " + n0,
+                          "2 5 number 12345.0 " + n0, "2 6 blank  yyyy/M/d",
+                          "2 7 boolean 0 General", "3 0 text abc General", "3 1 text 女 General",
+                          "3 2 text ***** " + n2, "3 3 number 1.0 " + n0, "3 4 number 7.0 " + n0,
+                          "3 5 number -9007199254740992.0 " + n0, "3 6 blank  yyyy/M/d",
+                          "3 7 boolean 0 General"}));
   EXPECT_EQ(r.With("sheet"), std::vector<std::string>{"Sheet 1\t4\t8"});
   EXPECT_EQ(r.With("dims"), std::vector<std::string>{"0\t4\t0\t8"});
 }
@@ -166,16 +172,16 @@ TEST_F(ExportTest, DatesBeforeAndAfterFirstMarch1900) {
   }
   Open(b);
   ReaderReport r = Export();
-  EXPECT_EQ(Cells(r), (std::vector<std::string>{
-      "0 0 text D General",
-      "1 0 date 61.0 yyyy/M/d",  // 1 March 1900: the serial as it is
-      "2 0 date 59.0 yyyy/M/d",  // before it, one less: the reader's day count has 29 February
-      "3 0 date 2.0 yyyy/M/d",
-      "4 0 date 1.0 yyyy/M/d",   // 1 January 1900
-      "5 0 text 1899/12/31 yyyy/M/d",
-      "6 0 text 1899/12/30 yyyy/M/d",
-      "7 0 text 1800/1/1 yyyy/M/d",
-      "8 0 date 46365.0 yyyy/M/d"}));
+  EXPECT_EQ(
+      Cells(r),
+      (std::vector<std::string>{
+          "0 0 text D General",
+          "1 0 date 61.0 yyyy/M/d",  // 1 March 1900: the serial as it is
+          "2 0 date 59.0 yyyy/M/d",  // before it, one less: the reader's day count has 29 February
+          "3 0 date 2.0 yyyy/M/d",
+          "4 0 date 1.0 yyyy/M/d",  // 1 January 1900
+          "5 0 text 1899/12/31 yyyy/M/d", "6 0 text 1899/12/30 yyyy/M/d",
+          "7 0 text 1800/1/1 yyyy/M/d", "8 0 date 46365.0 yyyy/M/d"}));
 }
 
 TEST_F(ExportTest, EmptyRosterHasTheCaptionRowOnly) {
@@ -202,9 +208,9 @@ TEST_F(ExportTest, MemoColumnIsLeftOutAndTheNextMovesLeft) {
   DbfBuilder b(0x83);
   b.Field("A", 'C', 2).Field("NOTE", 'M', 10).Field("B", 'C', 2).Record({"a", "", "b"});
   Open(b);
-  EXPECT_EQ(Cells(Export()), (std::vector<std::string>{
-                                 "0 0 text A General", "0 1 text B General",
-                                 "1 0 text a General", "1 1 text b General"}));
+  EXPECT_EQ(Cells(Export()),
+            (std::vector<std::string>{"0 0 text A General", "0 1 text B General",
+                                      "1 0 text a General", "1 1 text b General"}));
 }
 
 TEST_F(ExportTest, StringsInContinueRecordsAndLongStringsSplit) {
@@ -249,10 +255,9 @@ TEST_F(ExportTest, SettingsChooseOrderCaptionsWidthsFormatsAndRecords) {
   export_.ExportRecCount = 2;
   export_.StartDataCol = 2;
   ReaderReport r = Export();
-  EXPECT_EQ(Cells(r), (std::vector<std::string>{
-                          "0 2 text C General", "0 3 text Amount General",
-                          "1 2 text c General", "1 3 number 2.0 0.0",
-                          "2 2 text c General", "2 3 number 3.0 0.0"}));
+  EXPECT_EQ(Cells(r), (std::vector<std::string>{"0 2 text C General", "0 3 text Amount General",
+                                                "1 2 text c General", "1 3 number 2.0 0.0",
+                                                "2 2 text c General", "2 3 number 3.0 0.0"}));
   EXPECT_EQ(r.With("dims"), std::vector<std::string>{"0\t3\t2\t4"});
   EXPECT_EQ(export_.ExportedRecords(), 2);
 }
@@ -275,8 +280,9 @@ TEST_F(ExportTest, MissingFolderIsCreated) {
 }
 
 TEST_F(ExportTest, SourceChecksFailBeforeAnyFileIsWritten) {
-  EXPECT_EQ(ExpectRefused(), "Sheet Sheet 1 define with error: Export source (DataSet) is not "
-                             "assigned");
+  EXPECT_EQ(ExpectRefused(),
+            "Sheet Sheet 1 define with error: Export source (DataSet) is not "
+            "assigned");
   export_.DataSet = &ds_;
   EXPECT_EQ(ExpectRefused(), "Export source (DataSet) is closed");
   export_.FileName.clear();

@@ -1,8 +1,9 @@
 // The shared string table: numbering, counting, and the record plan with CONTINUE records.
+#include "xls/sst.h"
+
 #include <gtest/gtest.h>
 
 #include "tests/xls/biff_records.h"
-#include "xls/sst.h"
 
 namespace mirestal::xls {
 namespace {
@@ -24,7 +25,8 @@ std::vector<std::u16string> Reassemble(const std::string& bytes, std::vector<siz
   }
   const std::string& first = records[0].data;
   auto get16 = [](const std::string& d, size_t at) {
-    return static_cast<uint16_t>(static_cast<uint8_t>(d[at]) | static_cast<uint8_t>(d[at + 1]) << 8);
+    return static_cast<uint16_t>(static_cast<uint8_t>(d[at]) | static_cast<uint8_t>(d[at + 1])
+                                                                   << 8);
   };
   *total = get16(first, 0) | uint32_t{get16(first, 2)} << 16;
   *unique = get16(first, 4) | uint32_t{get16(first, 6)} << 16;

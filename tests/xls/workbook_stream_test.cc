@@ -14,13 +14,13 @@ using namespace testing;  // NOLINT: the test helpers of this folder
 std::string ExpectedHead() {
   std::string access = U16(23) + Bytes({0}) + "Tolvaranquesmerith 3.44" + std::string(86, ' ');
   return Rec(0x0809, U16(0x0600) + U16(5) + U16(3515) + U16(1996) + U32(0) + U32(0x0206)) +
-         Rec(0x005C, access) + Rec(0x0042, U16(1252)) + Rec(0x0161, U16(0)) +
-         Rec(0x009C, U16(14)) + Rec(0x0019, U16(0)) + Rec(0x0012, U16(0)) +
-         Rec(0x0013, U16(0)) + Rec(0x01AF, U16(0)) + Rec(0x01BC, U16(0)) +
-         Rec(0x003D, U16(120) + U16(120) + U16(23820) + U16(15720) + U16(0x38) + U16(0) +
-                         U16(0) + U16(1) + U16(600)) +
-         Rec(0x0040, U16(0)) + Rec(0x008D, U16(0)) + Rec(0x0022, U16(0)) +
-         Rec(0x000E, U16(1)) + Rec(0x01B7, U16(0)) + Rec(0x00DA, U16(0));
+         Rec(0x005C, access) + Rec(0x0042, U16(1252)) + Rec(0x0161, U16(0)) + Rec(0x009C, U16(14)) +
+         Rec(0x0019, U16(0)) + Rec(0x0012, U16(0)) + Rec(0x0013, U16(0)) + Rec(0x01AF, U16(0)) +
+         Rec(0x01BC, U16(0)) +
+         Rec(0x003D, U16(120) + U16(120) + U16(23820) + U16(15720) + U16(0x38) + U16(0) + U16(0) +
+                         U16(1) + U16(600)) +
+         Rec(0x0040, U16(0)) + Rec(0x008D, U16(0)) + Rec(0x0022, U16(0)) + Rec(0x000E, U16(1)) +
+         Rec(0x01B7, U16(0)) + Rec(0x00DA, U16(0));
 }
 
 // The roster of the worked example: text fields 考籍号 (14 long) and 姓名 (8 long), one record
@@ -87,7 +87,8 @@ TEST(WorkedExampleTest, TailIs940BytesInTheListedOrder) {
   EXPECT_EQ(tail[i++].data, kBoldFont);
   for (int x = 0; x < 16; ++x, ++i) {
     EXPECT_EQ(tail[i].number, 0x00E0);
-    EXPECT_EQ(tail[i].data, std::string(reinterpret_cast<const char*>(biff::kDefaultXfData[x]), 20));
+    EXPECT_EQ(tail[i].data,
+              std::string(reinterpret_cast<const char*>(biff::kDefaultXfData[x]), 20));
   }
   EXPECT_EQ(tail[15 + 5].data,
             Bytes({1, 0, 0, 0, 1, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xC0, 0x20}));
@@ -102,8 +103,8 @@ TEST(WorkedExampleTest, TailIs940BytesInTheListedOrder) {
   }
   EXPECT_EQ(tail[i].number, 0x0092);
   EXPECT_EQ(tail[i].data.size(), 226u);
-  EXPECT_EQ(tail[i].data.substr(0, 2 + 4 * 3), U16(56) + Bytes({0, 0, 0, 0, 255, 255, 255, 0,
-                                                                 255, 0, 0, 0}));
+  EXPECT_EQ(tail[i].data.substr(0, 2 + 4 * 3),
+            U16(56) + Bytes({0, 0, 0, 0, 255, 255, 255, 0, 255, 0, 0, 0}));
   ++i;
   EXPECT_EQ(tail[i].number, 0x0085);
   EXPECT_EQ(tail[i++].data, U32(1186) + Bytes({0, 0, 7, 1}) + Utf16Le(u"Sheet 1"));
@@ -113,7 +114,8 @@ TEST(WorkedExampleTest, TailIs940BytesInTheListedOrder) {
   EXPECT_EQ(tail[i].data, U32(4) + U32(4) + Bytes({3, 0, 1}) + Utf16Le(u"考籍号") +
                               Bytes({2, 0, 1}) + Utf16Le(u"姓名") + Bytes({4, 0, 1}) +
                               Utf16Le(u"0001") + Bytes({2, 0, 1}) + Utf16Le(u"张三"));
-  EXPECT_EQ(tail[i].data.substr(8, 9), Bytes({0x03, 0x00, 0x01, 0x03, 0x80, 0x4D, 0x7C, 0xF7, 0x53}));
+  EXPECT_EQ(tail[i].data.substr(8, 9),
+            Bytes({0x03, 0x00, 0x01, 0x03, 0x80, 0x4D, 0x7C, 0xF7, 0x53}));
 }
 
 TEST(WorkedExampleTest, GlobalsEofAt1182AndSheetBofAt1186) {
@@ -232,10 +234,10 @@ TEST(CellFormatTest, FontsAndLooksAreSharedAndCompared) {
   EXPECT_EQ(xfs[19].data.substr(0, 2), U16(6));
   const std::string& boxed = xfs[18].data;
   EXPECT_EQ(boxed.substr(0, 4), U16(5) + U16(50));
-  EXPECT_EQ(boxed.substr(6, 2), U16(0x02 | 0x08 | 0x20));     // center, wrap, bottom
+  EXPECT_EQ(boxed.substr(6, 2), U16(0x02 | 0x08 | 0x20));  // center, wrap, bottom
   EXPECT_EQ(boxed.substr(8, 2), U16(0x5000 | 0x0800 | 0x2000));
-  EXPECT_EQ(boxed.substr(10, 2), U16(1));                      // left thin
-  EXPECT_EQ(boxed.substr(12, 2), U16(10 | 0x8000));            // red left, diagonal up
+  EXPECT_EQ(boxed.substr(10, 2), U16(1));            // left thin
+  EXPECT_EQ(boxed.substr(12, 2), U16(10 | 0x8000));  // red left, diagonal up
   EXPECT_EQ(boxed.substr(14, 4), U32((8u << 14) | (3u << 21) | (1u << 26)));
   EXPECT_EQ(boxed.substr(18, 2), U16(0x0409));
 }
@@ -315,8 +317,7 @@ TEST(CellRecordTest, NumberBooleanBlank) {
   auto records = SplitRecords(stream.Bytes());
   ASSERT_EQ(records.size(), 4u);
   EXPECT_EQ(records[0].number, 0x0203);
-  EXPECT_EQ(records[0].data,
-            U16(3) + U16(4) + U16(16) + Bytes({0, 0, 0, 0, 0, 0, 0xF8, 0x3F}));
+  EXPECT_EQ(records[0].data, U16(3) + U16(4) + U16(16) + Bytes({0, 0, 0, 0, 0, 0, 0xF8, 0x3F}));
   EXPECT_EQ(records[1].number, 0x0205);
   EXPECT_EQ(records[1].data, U16(65535) + U16(255) + U16(15) + Bytes({1, 0}));
   EXPECT_EQ(records[2].data, U16(1) + U16(1) + U16(15) + Bytes({0, 0}));
