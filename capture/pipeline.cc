@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "capture/crop.h"
 #include "capture/jpeg.h"
@@ -53,9 +54,16 @@ PhotoCapture::PhotoCapture(const PhotoStore& store, std::string frame_folder, Fi
   if (!frame_folder_.empty() && frame_folder_.back() != '/') frame_folder_ += '/';
 }
 
+PhotoCapture::~PhotoCapture() {
+  if (own_frame_folder_.empty()) return;
+  std::error_code ignored;
+  std::filesystem::remove(own_frame_folder_, ignored);  // only an empty folder goes
+}
+
 std::string PhotoCapture::FrameFilePath() {
-  const std::string folder = frame_folder_.empty() ? ProcessTempDirectory() : frame_folder_;
-  return folder + kFrameFileName;
+  if (!frame_folder_.empty()) return frame_folder_ + kFrameFileName;
+  own_frame_folder_ = ProcessTempDirectory();
+  return own_frame_folder_ + kFrameFileName;
 }
 
 CatchPhotoResult PhotoCapture::CatchPhoto(const CatchPhotoRequest& request,

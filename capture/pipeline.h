@@ -68,6 +68,10 @@ class PhotoCapture {
   // temporary folder, created when first needed. `fs` reads and removes the frame file.
   explicit PhotoCapture(const PhotoStore& store, std::string frame_folder = "",
                         FileSystem& fs = FileSystem::Default());
+  // Removes the process's own frame folder when it is empty.
+  ~PhotoCapture();
+  PhotoCapture(const PhotoCapture&) = delete;
+  PhotoCapture& operator=(const PhotoCapture&) = delete;
 
   // The capture button. Refuses without a roster, without the key field, or for a key that
   // names no photo file (then the camera is not touched). Otherwise removes an old frame file
@@ -87,6 +91,7 @@ class PhotoCapture {
  private:
   const PhotoStore& store_;
   std::string frame_folder_;
+  std::string own_frame_folder_;  // the process folder once it was made
   FileSystem& fs_;
 };
 

@@ -1,6 +1,7 @@
 #include "capture/pipeline.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -251,12 +252,20 @@ TEST_F(PipelineTest, GbkKeyNamesAUtf8File) {
 
 TEST(PipelineFrameFolderTest, DefaultFrameFileIsInAFolderOfTheProcessOwn) {
   PhotoStore store("/nonexistent/");
-  PhotoCapture capture(store);
-  const std::string path = capture.FrameFilePath();
-  EXPECT_NE(path.find("/mirestal-" + std::to_string(::getpid()) + "/tmp.bmp"), std::string::npos)
-      << path;
-  EXPECT_TRUE(DirectoryExists(PhotoStore::FolderOf(path)));
-  std::filesystem::remove(PhotoStore::FolderOf(path));
+  std::string path;
+  {
+    PhotoCapture capture(store);
+    path = capture.FrameFilePath();
+    EXPECT_NE(path.find("/mirestal-" + std::to_string(::getpid()) + "/tmp.bmp"),
+              std::string::npos)
+        << path;
+    EXPECT_TRUE(DirectoryExists(PhotoStore::FolderOf(path)));
+    struct stat st;
+    ASSERT_EQ(::stat(PhotoStore::FolderOf(path).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+  }
+  // Gone with the last capture object that used it.
+  EXPECT_FALSE(PathExists(PhotoStore::FolderOf(path)));
 }
 
 TEST(BackendSelectionTest, NothingRegisteredAndNoTestCardMeansNoWindow) {
