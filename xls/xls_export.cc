@@ -121,11 +121,248 @@ std::string ProgramFolder() {
 
 std::string Utf8Of(const std::string& gbk) { return GbkToUtf8(gbk); }
 
+const std::string& DefaultFormat(const TExportFormats& f, TExportColType kind) {
+  static const std::string kNone;
+  switch (kind) {
+    case TExportColType::ectInteger:
+    case TExportColType::ectBigint:
+      return f.IntegerFormat;
+    case TExportColType::ectFloat:
+      return f.FloatFormat;
+    case TExportColType::ectCurrency:
+      return f.CurrencyFormat;
+    case TExportColType::ectDate:
+      return f.DateFormat;
+    case TExportColType::ectTime:
+      return f.TimeFormat;
+    case TExportColType::ectDateTime:
+      return f.DateTimeFormat;
+    default:
+      return kNone;
+  }
+}
+
 }  // namespace
+
+// One run of Execute: the columns, the writer and the current row.
+class TXlsExport::Run {
+ public:
+  Run(TXlsExport& settings, TTableDataSet& dataset) : x_(settings), ds_(dataset) {}
+
+  // The columns, from the dataset's fields and the settings.
+  void SetUpColumns() {
+    if (!x_.ExportedFields.empty()) {
+      for (const std::string& name : x_.ExportedFields) {
+        if (TField* field = ds_.FindField(name)) Take(*field);
+      }
+    } else {
+      for (int i = 0; i < ds_.FieldCount(); ++i) {
+        if (!ds_.Fields(i).IsBlob()) Take(ds_.Fields(i));
+      }
+    }
+  }
+
+  // The worksheet holds rows 0..65535 and columns 0..255. A larger export is refused before
+  // any file is written, rather than wrapping row numbers over the caption row.
+  void CheckLimits() {
+    const int64_t columns = int64_t{x_.StartDataCol} + static_cast<int64_t>(columns_.size());
+    if (columns > kMaxColumns) {
+      throw EExportError("Too many columns for a worksheet: " + std::to_string(columns) +
+                         " (at most " + std::to_string(kMaxColumns) + ")");
+    }
+    // At most the records from the first (or the current) one on; without going to the first
+    // record the count is an upper bound.
+    int64_t rows = ds_.Eof() && !x_.GoToFirstRecord ? 0 : ds_.RecordCount();
+    rows = std::max<int64_t>(0, rows - std::max(x_.SkipRecCount, 0));
+    if (x_.ExportRecCount > 0) rows = std::min<int64_t>(rows, x_.ExportRecCount);
+    if (x_.CurrentRecordOnly) rows = std::min<int64_t>(rows, 1);
+    if (rows + CaptionRows() > kMaxRows) {
+      throw EExportError("Too many records for a worksheet: " + std::to_string(rows) +
+                         " (at most " + std::to_string(kMaxRows - CaptionRows()) + ")");
+    }
+  }
+
+  // Writes the whole workbook stream into `stream`; returns the number of records exported.
+  int Write(xls::TStream& stream) {
+    TWorkbookWriter writer(stream, x_.Options.DataFormat);
+    writer_ = &writer;
+    writer.WriteWorkbookHead();
+    {
+      ScopedDisableControls disable(ds_);
+      WriteSheet();
+    }
+    writer.WriteWorkbookTail();
+    writer_ = nullptr;
+    return exported_;
+  }
+
+ private:
+  int CaptionRows() const { return x_.AllowCaptions ? 1 : 0; }
+
+  void Take(TField& field) {
+    if (x_.OnlyVisibleFields && !field.Visible()) return;
+    TExportColumn c;
+    c.source = field.Index();
+    c.kind = KindOf(field.DataType());
+    c.name = field.FieldName();
+    c.caption = ValueOf(x_.Captions, c.name).value_or(field.DisplayLabel());
+    auto width = ValueOf(x_.ColumnsWidth, c.name);
+    c.width = width ? ToInt(*width) : field.DisplayWidth();
+    c.format = ValueOf(x_.UserFormats, c.name).value_or(DefaultFormat(x_.Formats, c.kind));
+    columns_.push_back(std::move(c));
+  }
+
+  void WriteSheet() {
+    for (TExportColumn& c : columns_) {
+      uint16_t xf = writer_->RegisterCellFormat(GbkToUtf16(c.format), nullptr);
+      if (xf != 15) c.xf = xf;
+    }
+    xls::TxlsSheet sheet;
+    sheet.Title = GbkToUtf16(x_.Options.SheetTitle);
+    sheet.PageHeader = x_.Options.PageHeader;
+    sheet.PageFooter = x_.Options.PageFooter;
+    sheet.StartDataCol = x_.StartDataCol;
+    for (const TExportColumn& c : columns_) sheet.ColumnWidths.push_back(c.width);
+    sheet_ = writer_->WriteSheetHead(sheet);
+    if (x_.AllowCaptions) WriteCaptionRow();
+
+    if (x_.GoToFirstRecord) ds_.First();
+    for (int i = 0; i < x_.SkipRecCount; ++i) ds_.Next();
+    int counter = 0;
+    while (!ds_.Eof()) {
+      if (x_.ExportRecCount > 0 && counter >= x_.ExportRecCount) break;
+      if (row_ >= kMaxRows) {
+        throw EExportError("Too many records for a worksheet (at most " +
+                           std::to_string(kMaxRows - CaptionRows()) + ")");
+      }
+      WriteDataRow();
+      ++exported_;
+      if (x_.CurrentRecordOnly) break;
+      ds_.Next();
+      ++counter;
+      if (x_.OnExportedRecord) x_.OnExportedRecord(x_, exported_);
+    }
+    writer_->WriteSheetTail();
+  }
+
+  void WriteCaptionRow() {
+    for (size_t n = 0; n < columns_.size(); ++n) {
+      if (columns_[n].caption.empty()) continue;
+      TxlsFormat format = x_.Options.CaptionsFormat;
+      uint16_t xf = writer_->RegisterCellFormat(u"General", &format);
+      uint16_t col = static_cast<uint16_t>(x_.StartDataCol + n);
+      writer_->NoteUsedCell(sheet_, row_, col);
+      writer_->WriteLabel(static_cast<uint16_t>(row_), col, GbkToUtf16(columns_[n].caption), xf);
+    }
+    ++row_;
+  }
+
+  void WriteDataRow() {
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      const TExportColumn& c = columns_[i];
+      TField& field = ds_.Fields(c.source);
+      // The value text: null values give the null text; booleans (null reads false) their word.
+      if (field.DataType() == TFieldType::ftBoolean) {
+        text_ = field.AsBoolean() ? x_.Formats.BooleanTrue : x_.Formats.BooleanFalse;
+      } else if (field.IsNull()) {
+        text_ = x_.Formats.NullString;
+      } else {
+        text_ = field.AsString();
+      }
+      const uint16_t col = static_cast<uint16_t>(x_.StartDataCol + i);
+      writer_->NoteUsedCell(sheet_, row_, col);
+      WriteCell(c, static_cast<uint16_t>(row_), col, xls::TrimBlanks(text_));
+    }
+    ++row_;
+  }
+
+  // A value that does not convert to its column's kind becomes a text cell.
+  void WriteCell(const TExportColumn& c, uint16_t r, uint16_t col, std::string_view value) {
+    auto label = [&](std::string_view t) { writer_->WriteLabel(r, col, GbkToUtf16(t), c.xf); };
+    if (value.empty()) {
+      writer_->WriteBlank(r, col, c.xf);
+      return;
+    }
+    if (value == x_.Formats.NullString) {
+      label(value);
+      return;
+    }
+    switch (c.kind) {
+      case TExportColType::ectInteger:
+      case TExportColType::ectFloat:
+      case TExportColType::ectCurrency:
+        if (auto number = xls::ParseNumber(value)) {
+          writer_->WriteNumber(r, col, *number, c.xf);
+        } else {
+          label(value);
+        }
+        return;
+      case TExportColType::ectBigint: {
+        // A 64-bit value that a double would round is kept exact as text.
+        double number = 0;
+        switch (xls::ParseBigint(value, &number)) {
+          case xls::BigintParse::kExact:
+            writer_->WriteNumber(r, col, number, c.xf);
+            return;
+          case xls::BigintParse::kNotExact:
+            label(value);
+            return;
+          case xls::BigintParse::kNotInteger:
+            break;
+        }
+        if (auto v = xls::ParseNumber(value)) {
+          writer_->WriteNumber(r, col, *v, c.xf);
+        } else {
+          label(value);
+        }
+        return;
+      }
+      case TExportColType::ectDate:
+      case TExportColType::ectTime:
+      case TExportColType::ectDateTime: {
+        auto parts = xls::ParseDateTime(value);
+        if (!parts) {
+          label(value);
+          return;
+        }
+        double d = parts->Serial();
+        if (d > 60) {
+          writer_->WriteNumber(r, col, d, c.xf);
+        } else if (d > 1) {
+          // The workbook's day count includes a 29 February 1900 that never was.
+          writer_->WriteNumber(r, col, d - 1, c.xf);
+        } else {
+          label(xls::FormatDateTimeText(c.format, *parts));
+        }
+        return;
+      }
+      case TExportColType::ectBoolean:
+        if (xls::IsBooleanText(value)) {
+          writer_->WriteBoolean(r, col, xls::SameTextGbk(value, x_.Formats.BooleanTrue), c.xf);
+        } else {
+          label(value);
+        }
+        return;
+      case TExportColType::ectString:
+      case TExportColType::ectUnknown:
+        label(value);
+        return;
+    }
+  }
+
+  TXlsExport& x_;
+  TTableDataSet& ds_;
+  std::vector<TExportColumn> columns_;
+  TWorkbookWriter* writer_ = nullptr;
+  int sheet_ = 0;
+  int row_ = 0;
+  int exported_ = 0;
+  std::string text_;  // the value text of the cell being written, kept for its buffer
+};
 
 void TXlsExport::Execute() {
   exported_ = 0;
-  // --- Checks that touch no file ---
+  // Checks that touch no file.
   if (FileName.empty()) throw EExportError("Result file name not present");
   size_t slash = FileName.rfind('/');
   std::string folder = slash == std::string::npos ? "" : FileName.substr(0, slash == 0 ? 1 : slash);
@@ -140,219 +377,22 @@ void TXlsExport::Execute() {
     throw EExportError("Sheet " + Utf8Of(Options.SheetTitle) +
                        " define with error: Export source (DataSet) is not assigned");
   }
-  TTableDataSet& ds = *DataSet;
-  if (!ds.Active()) throw EExportError("Export source (DataSet) is closed");
-  if (!ExportEmpty && ds.IsEmpty()) throw EExportError("Export source (DataSet) is empty");
+  if (!DataSet->Active()) throw EExportError("Export source (DataSet) is closed");
+  if (!ExportEmpty && DataSet->IsEmpty()) throw EExportError("Export source (DataSet) is empty");
+  Run run(*this, *DataSet);
+  run.SetUpColumns();
+  run.CheckLimits();
 
-  // --- Column set-up ---
-  std::vector<TExportColumn> columns;
-  auto take = [&](TField& field) {
-    if (OnlyVisibleFields && !field.Visible()) return;
-    TExportColumn c;
-    c.source = field.Index();
-    c.kind = KindOf(field.DataType());
-    c.name = field.FieldName();
-    c.caption = ValueOf(Captions, c.name).value_or(field.DisplayLabel());
-    auto width = ValueOf(ColumnsWidth, c.name);
-    c.width = width ? ToInt(*width) : field.DisplayWidth();
-    switch (c.kind) {
-      case TExportColType::ectInteger:
-      case TExportColType::ectBigint:
-        c.format = Formats.IntegerFormat;
-        break;
-      case TExportColType::ectFloat:
-        c.format = Formats.FloatFormat;
-        break;
-      case TExportColType::ectCurrency:
-        c.format = Formats.CurrencyFormat;
-        break;
-      case TExportColType::ectDate:
-        c.format = Formats.DateFormat;
-        break;
-      case TExportColType::ectTime:
-        c.format = Formats.TimeFormat;
-        break;
-      case TExportColType::ectDateTime:
-        c.format = Formats.DateTimeFormat;
-        break;
-      default:
-        break;
-    }
-    if (auto user = ValueOf(UserFormats, c.name)) c.format = *user;
-    columns.push_back(std::move(c));
-  };
-  if (!ExportedFields.empty()) {
-    for (const std::string& name : ExportedFields) {
-      if (TField* field = ds.FindField(name)) take(*field);
-    }
-  } else {
-    for (int i = 0; i < ds.FieldCount(); ++i) {
-      if (!ds.Fields(i).IsBlob()) take(ds.Fields(i));
-    }
-  }
-
-  // The worksheet holds rows 0..65535 and columns 0..255; a larger export is refused here,
-  // before any file is written, rather than wrapping row numbers over the caption row.
-  const int64_t last_column = int64_t{StartDataCol} + static_cast<int64_t>(columns.size());
-  if (last_column > kMaxColumns) {
-    throw EExportError("Too many columns for a worksheet: " + std::to_string(last_column) +
-                       " (at most " + std::to_string(kMaxColumns) + ")");
-  }
-  int64_t data_rows = ds.Eof() && !GoToFirstRecord ? 0 : ds.RecordCount();
-  data_rows = std::max<int64_t>(0, data_rows - std::max(SkipRecCount, 0));
-  if (ExportRecCount > 0) data_rows = std::min<int64_t>(data_rows, ExportRecCount);
-  if (CurrentRecordOnly) data_rows = std::min<int64_t>(data_rows, 1);
-  const int caption_rows = AllowCaptions ? 1 : 0;
-  if (data_rows + caption_rows > kMaxRows) {
-    throw EExportError("Too many records for a worksheet: " + std::to_string(data_rows) +
-                       " (at most " + std::to_string(kMaxRows - caption_rows) + ")");
-  }
-
-  // --- The workbook ---
   std::unique_ptr<xls::CompoundFileWriter> storage = xls::OpenWorkbookStorage(fs_, FileName);
-  int exported = 0;
   try {
-    TWorkbookWriter writer(*storage, Options.DataFormat);
-    writer.WriteWorkbookHead();
-    {
-      ScopedDisableControls disable(ds);
-      for (TExportColumn& c : columns) {
-        uint16_t xf = writer.RegisterCellFormat(GbkToUtf16(c.format), nullptr);
-        if (xf != 15) c.xf = xf;
-      }
-      xls::TxlsSheet sheet;
-      sheet.Title = GbkToUtf16(Options.SheetTitle);
-      sheet.PageHeader = Options.PageHeader;
-      sheet.PageFooter = Options.PageFooter;
-      sheet.StartDataCol = StartDataCol;
-      for (const TExportColumn& c : columns) sheet.ColumnWidths.push_back(c.width);
-      const int s = writer.WriteSheetHead(sheet);
-      int row = 0;
-      if (AllowCaptions) {
-        for (size_t n = 0; n < columns.size(); ++n) {
-          if (columns[n].caption.empty()) continue;
-          TxlsFormat format = Options.CaptionsFormat;
-          uint16_t xf = writer.RegisterCellFormat(u"General", &format);
-          uint16_t col = static_cast<uint16_t>(StartDataCol + n);
-          writer.NoteUsedCell(s, row, col);
-          writer.WriteLabel(static_cast<uint16_t>(row), col, GbkToUtf16(columns[n].caption), xf);
-        }
-        ++row;
-      }
-
-      if (GoToFirstRecord) ds.First();
-      for (int i = 0; i < SkipRecCount; ++i) ds.Next();
-      int counter = 0;
-      std::string text;
-      while (!ds.Eof()) {
-        if (ExportRecCount > 0 && counter >= ExportRecCount) break;
-        if (row >= kMaxRows) {
-          throw EExportError("Too many records for a worksheet (at most " +
-                             std::to_string(kMaxRows - caption_rows) + ")");
-        }
-        for (size_t i = 0; i < columns.size(); ++i) {
-          const TExportColumn& c = columns[i];
-          TField& field = ds.Fields(c.source);
-          if (field.DataType() == TFieldType::ftBoolean) {
-            text = field.AsBoolean() ? Formats.BooleanTrue : Formats.BooleanFalse;
-          } else if (field.IsNull()) {
-            text = Formats.NullString;
-          } else {
-            text = field.AsString();
-          }
-          std::string_view value = xls::TrimBlanks(text);
-          const uint16_t r = static_cast<uint16_t>(row);
-          const uint16_t col = static_cast<uint16_t>(StartDataCol + i);
-          writer.NoteUsedCell(s, row, col);
-          if (value.empty()) {
-            writer.WriteBlank(r, col, c.xf);
-            continue;
-          }
-          auto label = [&](std::string_view t) { writer.WriteLabel(r, col, GbkToUtf16(t), c.xf); };
-          if (value == Formats.NullString) {
-            label(value);
-            continue;
-          }
-          switch (c.kind) {
-            case TExportColType::ectInteger:
-            case TExportColType::ectFloat:
-            case TExportColType::ectCurrency: {
-              auto number = xls::ParseNumber(value);
-              if (number)
-                writer.WriteNumber(r, col, *number, c.xf);
-              else
-                label(value);
-              break;
-            }
-            case TExportColType::ectBigint: {
-              // A 64-bit value that a double would round is kept exact as text.
-              double number = 0;
-              xls::BigintParse parsed = xls::ParseBigint(value, &number);
-              if (parsed == xls::BigintParse::kNotInteger) {
-                auto v = xls::ParseNumber(value);
-                if (v)
-                  writer.WriteNumber(r, col, *v, c.xf);
-                else
-                  label(value);
-              } else if (parsed == xls::BigintParse::kExact) {
-                writer.WriteNumber(r, col, number, c.xf);
-              } else {
-                label(value);
-              }
-              break;
-            }
-            case TExportColType::ectDate:
-            case TExportColType::ectTime:
-            case TExportColType::ectDateTime: {
-              auto parts = xls::ParseDateTime(value);
-              if (!parts) {
-                label(value);
-                break;
-              }
-              double d = parts->Serial();
-              if (d > 60) {
-                writer.WriteNumber(r, col, d, c.xf);
-              } else if (d > 1) {
-                // The workbook's day count includes 29 February 1900, which never was.
-                writer.WriteNumber(r, col, d - 1, c.xf);
-              } else {
-                label(xls::FormatDateTimeText(c.format, *parts));
-              }
-              break;
-            }
-            case TExportColType::ectBoolean:
-              if (xls::IsBooleanText(value)) {
-                writer.WriteBoolean(r, col, xls::SameTextGbk(value, Formats.BooleanTrue), c.xf);
-              } else {
-                label(value);
-              }
-              break;
-            case TExportColType::ectString:
-            case TExportColType::ectUnknown:
-              label(value);
-              break;
-          }
-        }
-        ++row;
-        if (CurrentRecordOnly) {
-          ++exported;
-          break;
-        }
-        ds.Next();
-        ++counter;
-        ++exported;
-        if (OnExportedRecord) OnExportedRecord(*this, exported);
-      }
-      writer.WriteSheetTail();
-    }
-    writer.WriteWorkbookTail();
+    int exported = run.Write(*storage);
     storage->Finish();
+    exported_ = exported;
   } catch (...) {
     // A workbook without its tail cannot be opened: remove what was written.
     storage->Abandon();
     throw;
   }
-  exported_ = exported;
 }
 
 }  // namespace mirestal

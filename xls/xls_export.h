@@ -268,6 +268,7 @@ class TXlsExport : public TExportFormatText {
   static constexpr int kMaxColumns = 256;
 
  private:
+  class Run;
   FileSystem& fs_;
   int exported_ = 0;
 };
