@@ -242,6 +242,32 @@ TEST_F(ExportTest, ChineseCharacterFieldOfMaximumLength) {
   EXPECT_TRUE(cells[1] == "1 0 text " + GbkToUtf8(text) + " General");
 }
 
+TEST_F(ExportTest, EveryGbkCharacterSurvives) {
+  // Every double-byte code that the platform decodes, in one character field.
+  std::string all;
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      if (trail == 0x7F) continue;
+      std::string code{static_cast<char>(lead), static_cast<char>(trail)};
+      std::u16string decoded = GbkToUtf16(code);
+      if (decoded.size() == 1 && decoded[0] != u'\uFFFD') all += code;
+    }
+  }
+  ASSERT_GT(all.size(), 2u * 21000);
+  ASSERT_LE(all.size(), 65535u);
+  DbfBuilder b;
+  b.Field("ALL", 'C', static_cast<int>(all.size())).Record({all});
+  Open(b);
+  auto cells = Cells(Export());
+  ASSERT_EQ(cells.size(), 2u);
+  const std::string prefix = "1 0 text ", suffix = " General";
+  ASSERT_GT(cells[1].size(), prefix.size() + suffix.size());
+  std::string read =
+      cells[1].substr(prefix.size(), cells[1].size() - prefix.size() - suffix.size());
+  // What the reader decoded maps back to exactly the roster's bytes.
+  EXPECT_TRUE(Utf8ToGbk(read) == all) << "characters were lost or changed";
+}
+
 TEST_F(ExportTest, SettingsChooseOrderCaptionsWidthsFormatsAndRecords) {
   DbfBuilder b;
   b.Field("A", 'C', 2).Field("B", 'N', 6, 2).Field("C", 'C', 2);
