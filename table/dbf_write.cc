@@ -65,14 +65,15 @@ LockRange RecordLockRange(TLockProtocol protocol, int record, int header_length,
 
 std::optional<std::string> FormatFixed(double value, int decimals) {
   if (!std::isfinite(value)) return std::nullopt;
-  decimals = std::clamp(decimals, 0, 99);
-  int n = std::snprintf(nullptr, 0, "%.*f", decimals, value);
-  std::string text(static_cast<size_t>(n) + 1, '\0');
-  std::snprintf(text.data(), text.size(), "%.*f", decimals, value);
-  text.resize(static_cast<size_t>(n));
+  // At most 309 integer digits, a sign, a point and 99 decimals.
+  char buffer[512];
+  std::snprintf(buffer, sizeof buffer, "%.*f", std::clamp(decimals, 0, 99), value);
+  std::string_view text(buffer);
   // "-0.00" is what a tiny negative value rounds to; it is zero, and written as such.
-  if (text[0] == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
-  return text;
+  if (text[0] == '-' && text.find_first_not_of("-0.") == std::string_view::npos) {
+    text.remove_prefix(1);
+  }
+  return std::string(text);
 }
 
 std::string NumberTooBigMessage(std::string_view field_name, std::string_view text) {
