@@ -80,15 +80,16 @@ int main(int argc, char** argv) {
   Print("whole pipeline", Measure(runs, [&] {
           const std::string bytes = WriteBmp(frame);
           fs.Create(frame_path)->WriteAt(0, bytes.data(), bytes.size());
-          const Bitmap back = ReadBmp(ReadAll(*fs.Open(frame_path, Access::kRead, Share::kReadWrite)));
+          const Bitmap back =
+              ReadBmp(ReadAll(*fs.Open(frame_path, Access::kRead, Share::kReadWrite)));
           fs.Remove(frame_path);
           store.WritePhoto(photo_path, CopyRect(back, r.x, r.y, r.w, r.h));
         }));
   std::printf("photo size %zu bytes\n", testing::ReadFile(photo_path).size());
 
   // cjpeg on the same crop: the whole process, and its identity with our encoder.
-  std::string ppm = "P6\n" + std::to_string(crop.width) + " " + std::to_string(crop.height) +
-                    "\n255\n";
+  std::string ppm =
+      "P6\n" + std::to_string(crop.width) + " " + std::to_string(crop.height) + "\n255\n";
   ppm.append(reinterpret_cast<const char*>(crop.pixels.data()), crop.pixels.size());
   testing::WriteFile(dir.File("crop.ppm"), ppm);
   const std::string cjpeg =

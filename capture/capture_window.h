@@ -117,8 +117,8 @@ class CaptureBackend {
   virtual ~CaptureBackend() = default;
   // A visible child window of `host` at (x, y), width x height; nullptr when none can be made.
   virtual std::unique_ptr<CaptureWindow> CreateCaptureWindow(const std::string& window_name,
-                                                             const CaptureHost& host, int x,
-                                                             int y, int width, int height) = 0;
+                                                             const CaptureHost& host, int x, int y,
+                                                             int width, int height) = 0;
   // The description of driver `index`; nullopt when there is none (always for index 10).
   virtual std::optional<CaptureDriverDescription> GetDriverDescription(int index) = 0;
 };

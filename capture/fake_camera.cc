@@ -120,9 +120,9 @@ int FakeCaptureBackend::EmitStatus(int code, const std::string& text) {
 }
 
 std::unique_ptr<CaptureWindow> FakeCaptureBackend::CreateCaptureWindow(const std::string&,
-                                                                        const CaptureHost& host,
-                                                                        int x, int y, int width,
-                                                                        int height) {
+                                                                       const CaptureHost& host,
+                                                                       int x, int y, int width,
+                                                                       int height) {
   log.push_back("CreateCaptureWindow(" + std::to_string(x) + "," + std::to_string(y) + "," +
                 std::to_string(width) + "x" + std::to_string(height) + ")");
   (void)host;

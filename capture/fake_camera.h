@@ -17,7 +17,7 @@ namespace mirestal {
 struct FakeDriver {
   std::string name;
   std::string version = "1.0";
-  bool refuse_sequence_setup = false;    // SetSequenceSetup answers 0
+  bool refuse_sequence_setup = false;      // SetSequenceSetup answers 0
   bool sequence_setup_unreadable = false;  // GetSequenceSetup answers 0
   CaptureDriverCaps caps = {0, false, true, true, false, true, false};
 };
@@ -29,14 +29,14 @@ class FakeCaptureBackend : public CaptureBackend {
   bool fail_create_window = false;
   bool fail_status_callback = false;  // SetStatusCallback with a callback answers 0
   bool refuse_capture_file = false;
-  CaptureParms initial_parms;         // what GetSequenceSetup reads
-  std::optional<Bitmap> frame;        // what a grab takes; none: SaveDib writes nothing
+  CaptureParms initial_parms;              // what GetSequenceSetup reads
+  std::optional<Bitmap> frame;             // what a grab takes; none: SaveDib writes nothing
   std::optional<std::string> saved_bytes;  // when set, SaveDib writes these bytes instead
   // Status reports (code, text) the window makes during each GrabFrame.
   std::vector<std::pair<int, std::string>> statuses_on_grab;
 
   // --- Observations ---
-  std::vector<std::string> log;  // e.g. "DriverConnect(2)", "SaveDib(tmp.bmp)"
+  std::vector<std::string> log;               // e.g. "DriverConnect(2)", "SaveDib(tmp.bmp)"
   std::optional<CaptureParms> applied_parms;  // the last accepted SetSequenceSetup
   int connected_driver = -1;
   bool preview = false;

@@ -89,8 +89,8 @@ enum class DecodeStatus { kOk, kLibjpegError, kTooLarge, kWarnings };
 
 // Reads the header and, when `pixels` is not null, decodes into it (RGB rows, top down; the
 // buffer is sized from the header through `resize`). Same contract as EncodeRaw.
-DecodeStatus DecodeRaw(const unsigned char* data, size_t size, JpegHeader* header,
-                       Bitmap* pixels, char* message) {
+DecodeStatus DecodeRaw(const unsigned char* data, size_t size, JpegHeader* header, Bitmap* pixels,
+                       char* message) {
   jpeg_decompress_struct cinfo;
   ErrorManager errors;
   cinfo.err = &errors.pub;
@@ -163,8 +163,8 @@ std::string EncodeJpeg(const Bitmap& bitmap, int quality) {
 JpegHeader ReadJpegHeader(std::string_view file) {
   JpegHeader header;
   char message[JMSG_LENGTH_MAX];
-  DecodeStatus status = DecodeRaw(reinterpret_cast<const unsigned char*>(file.data()),
-                                  file.size(), &header, nullptr, message);
+  DecodeStatus status = DecodeRaw(reinterpret_cast<const unsigned char*>(file.data()), file.size(),
+                                  &header, nullptr, message);
   ThrowDecodeStatus(status, header, message);
   return header;
 }
@@ -173,8 +173,8 @@ Bitmap DecodeJpeg(std::string_view file) {
   JpegHeader header;
   Bitmap bitmap;
   char message[JMSG_LENGTH_MAX];
-  DecodeStatus status = DecodeRaw(reinterpret_cast<const unsigned char*>(file.data()),
-                                  file.size(), &header, &bitmap, message);
+  DecodeStatus status = DecodeRaw(reinterpret_cast<const unsigned char*>(file.data()), file.size(),
+                                  &header, &bitmap, message);
   ThrowDecodeStatus(status, header, message);
   return bitmap;
 }

@@ -46,7 +46,15 @@ KeyRefusal CheckPhotoKey(std::string_view key, bool windows_rules) {
   for (unsigned char c : utf8) {
     if (c < 32) return KeyRefusal::kBadCharacter;
     switch (c) {
-      case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
+      case '\\':
+      case '/':
+      case ':':
+      case '*':
+      case '?':
+      case '"':
+      case '<':
+      case '>':
+      case '|':
         return KeyRefusal::kBadCharacter;
       default:
         break;
@@ -74,9 +82,7 @@ PhotoStore::PhotoStore(std::string program_dir, FileSystem& fs)
   if (!program_dir_.empty() && program_dir_.back() != '/') program_dir_ += '/';
 }
 
-std::string PhotoStore::PhotoFolder() const {
-  return program_dir_ + kPhotoFolderName + "/";
-}
+std::string PhotoStore::PhotoFolder() const { return program_dir_ + kPhotoFolderName + "/"; }
 
 std::optional<std::string> PhotoStore::PhotoFileName(std::string_view key_gbk) const {
   std::string_view key = TrimKey(key_gbk);

@@ -22,23 +22,23 @@ std::string_view TrimKey(std::string_view key);
 // Why a key names no photo file (kNone: it does).
 enum class KeyRefusal {
   kNone,
-  kEmpty,          // empty after trimming
-  kDotName,        // "." or ".."
-  kBadCharacter,   // \ / : * ? " < > | or a character below 32
-  kNotGbk,         // bytes that are not GBK text: two such keys could name the same file
-  kReservedName,   // a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9)
+  kEmpty,         // empty after trimming
+  kDotName,       // "." or ".."
+  kBadCharacter,  // \ / : * ? " < > | or a character below 32
+  kNotGbk,        // bytes that are not GBK text: two such keys could name the same file
+  kReservedName,  // a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9)
 };
+
+#ifdef _WIN32
+inline constexpr bool kWindowsNameRules = true;
+#else
+inline constexpr bool kWindowsNameRules = false;
+#endif
 
 // Decides whether a trimmed key value (GBK) may name a photo file. The characters are checked
 // after decoding, so the trail byte 0x5C or 0x7C of a double-byte character is no separator.
 // Device names are refused when `windows_rules` is set (the default on Windows builds).
-KeyRefusal CheckPhotoKey(std::string_view trimmed_key_gbk, bool windows_rules =
-#ifdef _WIN32
-                                                               true
-#else
-                                                               false
-#endif
-);
+KeyRefusal CheckPhotoKey(std::string_view trimmed_key_gbk, bool windows_rules = kWindowsNameRules);
 
 // The key as it can be shown in a message (UTF-8), control characters shown as U+FFFD.
 std::string KeyForMessage(std::string_view key_gbk);

@@ -82,8 +82,8 @@ CatchPhotoResult PhotoCapture::CatchPhoto(const CatchPhotoRequest& request,
   }
   if (PathExists(frame_path)) ForceDeleteFile(frame_path);
   if (PathExists(frame_path)) {
-    return Message(PhotoMessageKind::kError,
-                   "无法删除上次拍照留下的临时图像文件:\r" + frame_path + "\r\r请删除该文件后再拍照");
+    return Message(PhotoMessageKind::kError, "无法删除上次拍照留下的临时图像文件:\r" + frame_path +
+                                                 "\r\r请删除该文件后再拍照");
   }
   FrameFileRemover remover(fs_, frame_path);
 

@@ -25,8 +25,7 @@ enum class PhotoMessageKind {
 // Message texts (UTF-8; "\r" is the line break of the message windows).
 inline constexpr char kMsgNoStudent[] = "没有对应的学生\r\r请先选择数据文件";
 inline constexpr char kMsgNoKeyField[] = "没有\"考籍号\"字段，无法拍照！";
-inline constexpr char kMsgBadResolution[] =
-    "请选择合适的分辨率:\r\r320x240 或 640x480 或 800x600";
+inline constexpr char kMsgBadResolution[] = "请选择合适的分辨率:\r\r320x240 或 640x480 或 800x600";
 inline constexpr char kMsgConfirmSave[] = "确认保存该照片吗？";
 inline constexpr char kCaptionConfirmSave[] = "提示";
 inline constexpr int kFlagsConfirmSave = 52;
@@ -38,11 +37,11 @@ inline constexpr uint64_t kMinFrameFileBytes = 100;
 
 // What the capture button's handler knows when it is pressed.
 struct CatchPhotoRequest {
-  bool roster_open = false;  // the roster dataset is open and holds at least one record
-  bool has_key = false;      // the roster has the key field "考籍号"
-  std::string key;           // the current record's key field value as text (GBK)
-  int hor = 84;              // TrackBarHor position
-  int ver = 19;              // TrackBarVer position
+  bool roster_open = false;   // the roster dataset is open and holds at least one record
+  bool has_key = false;       // the roster has the key field "考籍号"
+  std::string key;            // the current record's key field value as text (GBK)
+  int hor = 84;               // TrackBarHor position
+  int ver = 19;               // TrackBarVer position
   bool save_at_once = false;  // UiCheckBoxSaveAtOnce
 };
 
@@ -53,8 +52,8 @@ struct CatchPhotoResult {
   // together with `crop`.
   bool show_stored_photo = false;
   PhotoMessageKind message_kind = PhotoMessageKind::kNone;
-  std::string message;  // UTF-8
-  bool repaint_grid = false;  // repaint DBGridList (the key cell turns green)
+  std::string message;                    // UTF-8
+  bool repaint_grid = false;              // repaint DBGridList (the key cell turns green)
   std::optional<std::string> saved_path;  // the photo written, if one was
 };
 

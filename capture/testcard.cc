@@ -22,8 +22,7 @@ TestCardFormatDialog& FormatDialog() {
   return dialog;
 }
 
-void FillEllipse(Bitmap& b, double cx, double cy, double rx, double ry, Rgb c,
-                 double max_y = 1e9) {
+void FillEllipse(Bitmap& b, double cx, double cy, double rx, double ry, Rgb c, double max_y = 1e9) {
   const int y0 = std::max(0, static_cast<int>(cy - ry));
   const int y1 = std::min(b.height - 1, static_cast<int>(std::min(cy + ry, max_y)));
   for (int y = y0; y <= y1; ++y) {
@@ -166,14 +165,14 @@ Bitmap RenderTestCard(int width, int height, uint64_t frame) {
   const double sx = width / 320.0, sy = height / 240.0;
   const double sway = 12.0 * std::sin(static_cast<double>(frame % 100) * std::numbers::pi / 50);
   const double cx = (160 + sway) * sx, cy = 100 * sy;
-  FillEllipse(b, cx, 230 * sy, 80 * sx, 60 * sy, {40, 40, 60});                   // shoulders
-  FillEllipse(b, cx, 150 * sy, 18 * sx, 20 * sy, {225, 185, 150});                // neck
-  FillEllipse(b, cx, cy - 14 * sy, 44 * sx, 44 * sy, {30, 25, 20}, cy);           // hair
-  FillEllipse(b, cx, cy, 38 * sx, 50 * sy, {235, 195, 160});                      // face
-  FillEllipse(b, cx - 14 * sx, cy - 8 * sy, 6 * sx, 4 * sy, {40, 30, 30});        // eyes
+  FillEllipse(b, cx, 230 * sy, 80 * sx, 60 * sy, {40, 40, 60});             // shoulders
+  FillEllipse(b, cx, 150 * sy, 18 * sx, 20 * sy, {225, 185, 150});          // neck
+  FillEllipse(b, cx, cy - 14 * sy, 44 * sx, 44 * sy, {30, 25, 20}, cy);     // hair
+  FillEllipse(b, cx, cy, 38 * sx, 50 * sy, {235, 195, 160});                // face
+  FillEllipse(b, cx - 14 * sx, cy - 8 * sy, 6 * sx, 4 * sy, {40, 30, 30});  // eyes
   FillEllipse(b, cx + 14 * sx, cy - 8 * sy, 6 * sx, 4 * sy, {40, 30, 30});
-  FillEllipse(b, cx, cy + 8 * sy, 3 * sx, 7 * sy, {210, 160, 130});               // nose
-  FillEllipse(b, cx, cy + 26 * sy, 13 * sx, 4 * sy, {190, 60, 70});               // mouth
+  FillEllipse(b, cx, cy + 8 * sy, 3 * sx, 7 * sy, {210, 160, 130});  // nose
+  FillEllipse(b, cx, cy + 26 * sy, 13 * sx, 4 * sy, {190, 60, 70});  // mouth
   // A bar running along the bottom shows that the picture is live.
   const int bar_y0 = height - std::max(2, height / 60);
   const int bar_w = std::max(4, width / 20);
@@ -202,9 +201,8 @@ void TestCardBackend::SetFormatDialog(TestCardFormatDialog dialog) {
 }
 
 std::unique_ptr<CaptureWindow> TestCardBackend::CreateCaptureWindow(const std::string&,
-                                                                    const CaptureHost& host,
-                                                                    int x, int y, int width,
-                                                                    int height) {
+                                                                    const CaptureHost& host, int x,
+                                                                    int y, int width, int height) {
   return std::make_unique<TestCardWindow>(host, x, y, width, height);
 }
 

@@ -15,7 +15,8 @@ namespace mirestal {
 std::string ExecutableDirectory() {
   char buffer[PATH_MAX + 1];
   ssize_t n = ::readlink("/proc/self/exe", buffer, PATH_MAX);
-  if (n <= 0) throw IoError(std::string("cannot find the executable: ") + std::strerror(errno), errno);
+  if (n <= 0)
+    throw IoError(std::string("cannot find the executable: ") + std::strerror(errno), errno);
   std::string path(buffer, static_cast<size_t>(n));
   return path.substr(0, path.rfind('/') + 1);
 }

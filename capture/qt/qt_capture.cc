@@ -15,7 +15,6 @@
 #include <QVBoxLayout>
 #include <QVideoFrameFormat>
 #include <QVideoSink>
-
 #include <cstring>
 
 #include "capture/testcard.h"
@@ -320,9 +319,9 @@ std::optional<FrameSize> TestCardFormatDialogQt(const std::vector<FrameSize>& si
     if (sizes[i] == current) current_index = static_cast<int>(i);
   }
   bool ok = false;
-  const QString chosen = QInputDialog::getItem(nullptr, QStringLiteral("视频格式"),
-                                               QStringLiteral("分辨率:"), names, current_index,
-                                               false, &ok);
+  const QString chosen =
+      QInputDialog::getItem(nullptr, QStringLiteral("视频格式"), QStringLiteral("分辨率:"), names,
+                            current_index, false, &ok);
   if (!ok) return std::nullopt;
   return sizes[static_cast<size_t>(names.indexOf(chosen))];
 }
@@ -330,9 +329,8 @@ std::optional<FrameSize> TestCardFormatDialogQt(const std::vector<FrameSize>& si
 }  // namespace
 
 std::unique_ptr<CaptureWindow> QtCameraBackend::CreateCaptureWindow(const std::string&,
-                                                                    const CaptureHost& host,
-                                                                    int x, int y, int width,
-                                                                    int height) {
+                                                                    const CaptureHost& host, int x,
+                                                                    int y, int width, int height) {
   return std::make_unique<QtCameraWindow>(host, x, y, width, height);
 }
 

@@ -8,7 +8,6 @@
 #include <QObject>
 #include <QVideoFrame>
 #include <QWidget>
-
 #include <optional>
 
 #include "capture/bitmap.h"

@@ -28,29 +28,27 @@ TEST(CliPhotosTest, ReportsEveryVisibleStudent) {
   testing::WriteFile(photos + "20110003.jpg", "not a jpeg");
   testing::WriteFile(photos + "20110004.jpg", "");
   testing::WriteFile(photos + "张三.jpg", jpeg);
-  testing::WriteFile(photos + ".jpg", jpeg);  // no blank key may claim this one
+  testing::WriteFile(photos + ".jpg", jpeg);               // no blank key may claim this one
   ASSERT_TRUE(ForceDirectories(photos + "20110005.jpg"));  // a folder is no photo
 
-  const std::string roster =
-      testing::DbfBuilder()
-          .Field(Gbk("考籍号"), 'C', 17)
-          .Field(Gbk("姓名"), 'C', 10)
-          .Record({" 20110001 ", Gbk("甲")})
-          .Record({"20110002", Gbk("乙")})
-          .Record({"20110003", Gbk("丙")})
-          .Record({"20110004", Gbk("丁")})
-          .Record({"20110005", Gbk("戊")})
-          .Record({"20110006", Gbk("己")}, /*deleted=*/true)
-          .Record({Gbk("张三"), Gbk("张三")})
-          .Record({"", Gbk("庚")})
-          .Record({"../x", Gbk("辛")})
-          .Build();
+  const std::string roster = testing::DbfBuilder()
+                                 .Field(Gbk("考籍号"), 'C', 17)
+                                 .Field(Gbk("姓名"), 'C', 10)
+                                 .Record({" 20110001 ", Gbk("甲")})
+                                 .Record({"20110002", Gbk("乙")})
+                                 .Record({"20110003", Gbk("丙")})
+                                 .Record({"20110004", Gbk("丁")})
+                                 .Record({"20110005", Gbk("戊")})
+                                 .Record({"20110006", Gbk("己")}, /*deleted=*/true)
+                                 .Record({Gbk("张三"), Gbk("张三")})
+                                 .Record({"", Gbk("庚")})
+                                 .Record({"../x", Gbk("辛")})
+                                 .Build();
   testing::WriteFile(dir.File("roster.dbf"), roster);
 
   std::string out;
-  ASSERT_EQ(testing::RunCommand(Cli() + " photos " + dir.File("roster.dbf") + " --program-dir " +
-                                    dir.path(),
-                                &out),
+  ASSERT_EQ(testing::RunCommand(
+                Cli() + " photos " + dir.File("roster.dbf") + " --program-dir " + dir.path(), &out),
             0)
       << out;
   const std::string size = std::to_string(jpeg.size());
@@ -60,7 +58,8 @@ TEST(CliPhotosTest, ReportsEveryVisibleStudent) {
                      "20110003\tunreadable\n"
                      "20110004\tunreadable\n"
                      "20110005\tmissing\n"
-                     "张三\tpresent 300x400 " + size +
+                     "张三\tpresent 300x400 " +
+                     size +
                      "\n"
                      "\trefused-key\n"
                      "../x\trefused-key\n"

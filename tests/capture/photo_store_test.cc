@@ -46,7 +46,10 @@ TEST(PhotoKeyTest, EveryRefusedKeyForm) {
               KeyRefusal::kBadCharacter)
         << c;
   }
-  EXPECT_EQ(CheckPhotoKey(std::string("12\0" "34", 5)), KeyRefusal::kBadCharacter);
+  EXPECT_EQ(CheckPhotoKey(std::string("12\0"
+                                      "34",
+                                      5)),
+            KeyRefusal::kBadCharacter);
   EXPECT_EQ(CheckPhotoKey("..\\..\\boot"), KeyRefusal::kBadCharacter);
   EXPECT_EQ(CheckPhotoKey("../etc/passwd"), KeyRefusal::kBadCharacter);
   // Bytes that are not GBK: 0xFF, a lone lead byte at the end.
@@ -81,7 +84,9 @@ TEST_F(PhotoStoreTest, RefusedKeysNameNoPhotoEvenWhenSuchAFileExists) {
   EXPECT_FALSE(store_.PhotoFileName("   "));
   EXPECT_FALSE(store_.PhotoFileName(" .. "));
   EXPECT_FALSE(store_.PhotoFileName("a/b"));
-  EXPECT_EQ(KeyForMessage("a\tb"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(KeyForMessage("a\tb"),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(KeyForMessage(Gbk("考籍号")), "考籍号");
 }
 

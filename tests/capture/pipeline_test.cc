@@ -64,7 +64,9 @@ TEST_F(PipelineTest, RefusalsBeforeTheCameraIsTouched) {
   EXPECT_EQ(result.message, "没有\"考籍号\"字段，无法拍照！");
   EXPECT_EQ(result.message_kind, PhotoMessageKind::kInformation);
 
-  for (const std::string key : {"", "   ", "..", "12/34", "..\\x", "a:b", "a\x01" "b"}) {
+  for (const std::string key : {"", "   ", "..", "12/34", "..\\x", "a:b",
+                                "a\x01"
+                                "b"}) {
     result = capture_.CatchPhoto(Request(key), [](const Bitmap&) { return true; });
     EXPECT_EQ(result.message_kind, PhotoMessageKind::kInformation) << key;
     EXPECT_EQ(result.message, RefusedKeyMessage(key)) << key;
@@ -91,9 +93,9 @@ TEST_F(PipelineTest, SaveAtOnceStoresTheBoxAtTheCamerasResolution) {
   ASSERT_EQ(result.saved_path, path);
   EXPECT_EQ(testing::ReadFile(path), EncodeJpeg(expected));
   EXPECT_FALSE(PathExists(FramePath()));
-  EXPECT_EQ(fake_.log, (std::vector<std::string>{"GrabFrame", "SaveDib(" + FramePath() + ")",
-                                                 "SetOverlay(0)", "SetScale(1)",
-                                                 "SetPreviewRate(40)", "SetPreview(1)"}));
+  EXPECT_EQ(fake_.log,
+            (std::vector<std::string>{"GrabFrame", "SaveDib(" + FramePath() + ")", "SetOverlay(0)",
+                                      "SetScale(1)", "SetPreviewRate(40)", "SetPreview(1)"}));
 
   // Pressed again: the photo is replaced without a question.
   fake_.frame = RenderTestCard(640, 480, 40);
@@ -227,8 +229,7 @@ TEST_F(PipelineTest, FailedWriteKeepsTheOldPhotoAndTheCapture) {
   r.save_at_once = true;
   CatchPhotoResult result = capture.CatchPhoto(r, nullptr);
   EXPECT_EQ(result.message_kind, PhotoMessageKind::kError);
-  EXPECT_EQ(result.message.rfind("Cannot create file \"" + path + "\". ", 0), 0u)
-      << result.message;
+  EXPECT_EQ(result.message.rfind("Cannot create file \"" + path + "\". ", 0), 0u) << result.message;
   EXPECT_TRUE(result.crop);  // the photo box keeps the capture
   EXPECT_FALSE(result.repaint_grid);
   EXPECT_EQ(testing::ReadFile(path), "old photo");
@@ -256,8 +257,7 @@ TEST(PipelineFrameFolderTest, DefaultFrameFileIsInAFolderOfTheProcessOwn) {
   {
     PhotoCapture capture(store);
     path = capture.FrameFilePath();
-    EXPECT_NE(path.find("/mirestal-" + std::to_string(::getpid()) + "/tmp.bmp"),
-              std::string::npos)
+    EXPECT_NE(path.find("/mirestal-" + std::to_string(::getpid()) + "/tmp.bmp"), std::string::npos)
         << path;
     EXPECT_TRUE(DirectoryExists(PhotoStore::FolderOf(path)));
     struct stat st;

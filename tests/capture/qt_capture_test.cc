@@ -8,7 +8,6 @@
 #include <QTest>
 #include <QVideoFrameFormat>
 #include <QVideoSink>
-
 #include <cstdlib>
 #include <cstring>
 
@@ -76,8 +75,8 @@ TEST(QtFrameConversionTest, RgbxAndBgraFramesConvertExactly) {
   ExpectSamePixels(VideoFrameToBitmap(FrameFrom(known, QVideoFrameFormat::Format_RGBX8888,
                                                 QImage::Format_RGBX8888)),
                    known);
-  ExpectSamePixels(VideoFrameToBitmap(FrameFrom(known, QVideoFrameFormat::Format_BGRA8888,
-                                                QImage::Format_ARGB32)),
+  ExpectSamePixels(VideoFrameToBitmap(
+                       FrameFrom(known, QVideoFrameFormat::Format_BGRA8888, QImage::Format_ARGB32)),
                    known);
 }
 
@@ -98,8 +97,7 @@ TEST(QtFrameGrabberTest, KeepsTheLatestFullResolutionFrameFromTheSink) {
   EXPECT_TRUE(grabber.Grab().empty());
   const QImage first = KnownImage(640, 480);
   const QImage second = KnownImage(800, 600).mirrored(true, false);
-  sink.setVideoFrame(
-      FrameFrom(first, QVideoFrameFormat::Format_RGBX8888, QImage::Format_RGBX8888));
+  sink.setVideoFrame(FrameFrom(first, QVideoFrameFormat::Format_RGBX8888, QImage::Format_RGBX8888));
   sink.setVideoFrame(
       FrameFrom(second, QVideoFrameFormat::Format_RGBX8888, QImage::Format_RGBX8888));
   ASSERT_TRUE(grabber.HasFrame());

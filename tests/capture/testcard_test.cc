@@ -1,11 +1,12 @@
 // End to end with the synthetic camera, selected by MIRESTAL_CAMERA=testcard (set by CTest).
+#include "capture/testcard.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "capture/jpeg.h"
 #include "capture/pipeline.h"
-#include "capture/testcard.h"
 #include "capture/video_cap.h"
 #include "tests/testutil/testutil.h"
 

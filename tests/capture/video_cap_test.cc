@@ -74,10 +74,15 @@ TEST_F(VideoCapTest, Drivers0And1AbsentDriver2Connected) {
   ASSERT_TRUE(StartLikeTheMainWindow());
   EXPECT_EQ(fake_.connected_driver, 2);
   EXPECT_EQ(CaptureDriverName(), "USB Camera 2");
-  const std::vector<std::string> expected = {
-      "CreateCaptureWindow(0,0,320x240)", "SetStatusCallback(none)", "SetStatusCallback(proc)",
-      "DriverConnect(0)", "DriverConnect(1)", "DriverConnect(2)", "GetSequenceSetup",
-      "SetSequenceSetup", "SetCaptureFile(Video.avi)"};
+  const std::vector<std::string> expected = {"CreateCaptureWindow(0,0,320x240)",
+                                             "SetStatusCallback(none)",
+                                             "SetStatusCallback(proc)",
+                                             "DriverConnect(0)",
+                                             "DriverConnect(1)",
+                                             "DriverConnect(2)",
+                                             "GetSequenceSetup",
+                                             "SetSequenceSetup",
+                                             "SetCaptureFile(Video.avi)"};
   EXPECT_EQ(fake_.log, expected);
   EXPECT_TRUE(messages_.empty());
 }
