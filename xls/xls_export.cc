@@ -362,17 +362,8 @@ class TXlsExport::Run {
 
 void TXlsExport::Execute() {
   exported_ = 0;
-  // Checks that touch no file.
+  // Every refusal comes before anything is created on disk.
   if (FileName.empty()) throw EExportError("Result file name not present");
-  size_t slash = FileName.rfind('/');
-  std::string folder = slash == std::string::npos ? "" : FileName.substr(0, slash == 0 ? 1 : slash);
-  if (folder.empty()) folder = ProgramFolder();
-  if (!DirectoryExists(folder)) {
-    ForceDirectories(folder);
-    if (!DirectoryExists(folder)) {
-      throw EExportError("Directory \"" + folder + "\" not found and cannot be created");
-    }
-  }
   if (ExportSource != TExportSource::esDataSet || DataSet == nullptr) {
     throw EExportError("Sheet " + Utf8Of(Options.SheetTitle) +
                        " define with error: Export source (DataSet) is not assigned");
@@ -382,6 +373,16 @@ void TXlsExport::Execute() {
   Run run(*this, *DataSet);
   run.SetUpColumns();
   run.CheckLimits();
+
+  size_t slash = FileName.rfind('/');
+  std::string folder = slash == std::string::npos ? "" : FileName.substr(0, slash == 0 ? 1 : slash);
+  if (folder.empty()) folder = ProgramFolder();
+  if (!DirectoryExists(folder)) {
+    ForceDirectories(folder);
+    if (!DirectoryExists(folder)) {
+      throw EExportError("Directory \"" + folder + "\" not found and cannot be created");
+    }
+  }
 
   std::unique_ptr<xls::CompoundFileWriter> storage = xls::OpenWorkbookStorage(fs_, FileName);
   try {

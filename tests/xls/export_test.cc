@@ -352,7 +352,9 @@ TEST_F(ExportTest, MoreThan256ColumnsAreRefusedBeforeWriting) {
   b.Record(std::vector<std::string>(256, "v"));
   Open(b);
   export_.StartDataCol = 1;
-  EXPECT_EQ(ExpectRefused(), "Too many columns for a worksheet: 257 (at most 256)");
+  EXPECT_EQ(ExpectRefused("new/refused.xls"),
+            "Too many columns for a worksheet: 257 (at most 256)");
+  EXPECT_FALSE(PathExists(dir_.File("new"))) << "a refused export created its folder";
   export_.StartDataCol = 0;
   ReaderReport r = Export();
   EXPECT_EQ(r.With("sheet"), std::vector<std::string>{"Sheet 1\t2\t256"});
