@@ -97,10 +97,11 @@ uint32_t MemoFile::WriteText(uint32_t block, std::string_view text) {
       reuse = false;  // a damaged old text is left alone; the new one goes to free blocks
     }
   }
-  uint64_t next_free = dbf::Get32(header_);
+  uint64_t next_free = 0;
   if (!reuse) {
-    // The header's next free block, but never inside the header or the texts already there.
-    first = std::max<uint64_t>({next_free, 1, BlocksFor(FileSize(), block_size_)});
+    // New blocks go at the end of the file. That is the header's next free block in a sound
+    // file; a damaged header must not send the text over other texts or far behind the end.
+    first = std::max<uint64_t>(1, BlocksFor(FileSize(), block_size_));
     next_free = first + needed;
     CheckBlockNumber(next_free, *this);
   }
@@ -130,10 +131,12 @@ uint32_t MemoFileFox::WriteText(uint32_t block, std::string_view text) {
       reuse = false;
     }
   }
-  uint64_t next_free = dbf::Get32BE(header_);
+  uint64_t next_free = 0;
   if (!reuse) {
-    first = std::max<uint64_t>(
-        {next_free, BlocksFor(kFoxHeaderBytes, block_size_), BlocksFor(FileSize(), block_size_)});
+    // At the end of the file, which is the header's next free block in a sound file (see the
+    // dBase III writer).
+    first = std::max<uint64_t>(BlocksFor(kFoxHeaderBytes, block_size_),
+                               BlocksFor(FileSize(), block_size_));
     next_free = first + needed;
     CheckBlockNumber(next_free, *this);
   }

@@ -128,6 +128,28 @@ TEST_F(MemoWrite, FoxProKeepsTheBlockForAShorterTextAndMovesALongerOneToTheEnd) 
   EXPECT_EQ(MemoText(1), std::string(200, 'w'));
 }
 
+TEST_F(MemoWrite, DamagedNextFreeBlockNeitherOverwritesTextsNorJumpsFarBehindTheEnd) {
+  Create(0x83, EmptyDbase3Memo());
+  AppendWithMemo("a", "first text");
+  std::string memo = ReadFile(MemoPath());
+  memo.replace(0, 4, Le32(1));  // points at the first text
+  WriteFile(MemoPath(), memo);
+  AppendWithMemo("b", "second text");
+  EXPECT_EQ(Block(2), 2u);
+  EXPECT_EQ(MemoText(1), "first text");
+  EXPECT_EQ(GetLe32(ReadFile(MemoPath()), 0), 3u);
+  ds_.Close();
+
+  Create(0xF5, EmptyFoxMemo(64));
+  memo = ReadFile(MemoPath());
+  memo.replace(0, 4, Be32(0xFFFFFFF0u));  // far behind the end of the file
+  WriteFile(MemoPath(), memo);
+  AppendWithMemo("a", "text");
+  EXPECT_EQ(Block(1), 8u);
+  EXPECT_EQ(ReadFile(MemoPath()).size(), 512u + 64u);
+  EXPECT_EQ(MemoText(1), "text");
+}
+
 TEST_F(MemoWrite, VisualFoxProStoresTheBlockNumberAsFourBinaryBytes) {
   Create(0x30, EmptyFoxMemo(64));
   AppendWithMemo("a", "hello");
