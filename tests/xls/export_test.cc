@@ -288,6 +288,37 @@ TEST_F(ExportTest, SettingsChooseOrderCaptionsWidthsFormatsAndRecords) {
   EXPECT_EQ(export_.ExportedRecords(), 2);
 }
 
+TEST_F(ExportTest, NullTextIsWrittenAsALabel) {
+  DbfBuilder b;
+  b.Field("S", 'C', 4).Field("D", 'D', 8).Field("N", 'N', 3).Record({"", "", ""});
+  Open(b);
+  export_.Formats.NullString = Gbk("空");
+  EXPECT_EQ(Cells(Export()),
+            (std::vector<std::string>{
+                "0 0 text S General", "0 1 text D General", "0 2 text N General",
+                // Numbers are never null: a blank N field reads as 0.
+                "1 0 text 空 General", "1 1 text 空 yyyy/M/d", "1 2 number 0.0 #,###,##0"}));
+}
+
+TEST_F(ExportTest, CurrentRecordOnlyFromWhereTheDatasetStands) {
+  DbfBuilder b;
+  b.Field("K", 'C', 2);
+  for (const char* k : {"a", "b", "c"}) b.Record({k});
+  Open(b);
+  ds_.Next();
+  export_.GoToFirstRecord = false;
+  export_.CurrentRecordOnly = true;
+  EXPECT_EQ(Cells(Export()),
+            (std::vector<std::string>{"0 0 text K General", "1 0 text b General"}));
+  EXPECT_EQ(ds_.FieldByName("K").AsString(), "b");  // stopped before moving
+  export_.CurrentRecordOnly = false;
+  std::vector<int> progress;
+  export_.OnExportedRecord = [&](TExportBase&, int exported) { progress.push_back(exported); };
+  EXPECT_EQ(Cells(Export()).size(), 3u);  // b and c
+  EXPECT_EQ(progress, (std::vector<int>{1, 2}));
+  EXPECT_TRUE(ds_.Eof());
+}
+
 TEST_F(ExportTest, ReplacesAnExistingFileUnderAChineseName) {
   DbfBuilder b;
   b.Field("A", 'C', 2).Record({"x"});
