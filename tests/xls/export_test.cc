@@ -417,6 +417,7 @@ TEST(ExportFaultTest, EveryFailingWritePropagatesAndLeavesNoFile) {
       EXPECT_STREQ(e.what(), "injected write failure");
     }
     EXPECT_FALSE(PathExists(exporter.FileName)) << "write " << n;
+    EXPECT_FALSE(ds.ControlsDisabled()) << "write " << n;
   }
   fs.Reset();
   fs.FailFlushAt(1);
