@@ -214,9 +214,11 @@ class EExportError : public std::runtime_error {
 class TExportBase {
  public:
   virtual ~TExportBase() = default;
-  // Writes FileName. On failure throws (EExportError for the exporter's own checks, IoError
-  // for the file system) after deleting the partly written file; a refused export (bad
-  // settings, too many rows or columns) touches no file at all.
+  // Writes FileName. On failure throws after deleting the partly written file: EExportError
+  // for the exporter's own checks, IoError for the file system, std::length_error for a text
+  // of more than 65,535 characters (only memo fields named in ExportedFields can hold one),
+  // and the dataset's own errors unchanged. A refused export (bad settings, more rows or
+  // columns than a worksheet holds) touches no file or folder at all.
   virtual void Execute() = 0;
 
   TExportSource ExportSource = TExportSource::esDataSet;  // only esDataSet is supported
