@@ -110,6 +110,7 @@ class TestCardWindow : public CaptureWindow {
   }
   bool DlgVideoSource() override { return false; }
   bool GrabFrame() override {
+    grabbed_.reset();  // a failed grab must never leave an older frame to be saved
     if (!connected_) return false;
     StopPreview();
     grabbed_ = NextFrame();

@@ -83,6 +83,7 @@ FrameGrabber::FrameGrabber(QVideoSink* sink, QObject* parent) : QObject(parent) 
   connect(sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame& frame) {
     if (!frame.isValid()) return;
     latest_ = frame;
+    arrived_.start();
     emit FrameArrived(frame);
   });
 }
@@ -135,6 +136,9 @@ QCameraFormat PreferredFormat(const QList<QCameraFormat>& formats) {
 }
 
 // --- The Qt Multimedia camera ---
+
+// A grab takes the latest frame only when it is this recent; cameras deliver several a second.
+constexpr qint64 kMaxFrameAgeMs = 1000;
 
 class QtCameraWindow : public CaptureWindow {
  public:
@@ -247,7 +251,8 @@ class QtCameraWindow : public CaptureWindow {
   }
   bool GrabFrame() override {
     preview_on_ = false;
-    if (!grabber_.HasFrame()) return false;
+    grabbed_.reset();  // a failed grab must never leave an older frame to be saved
+    if (!grabber_.HasFreshFrame(kMaxFrameAgeMs)) return false;
     grabbed_ = grabber_.Grab();
     return true;
   }
@@ -263,6 +268,7 @@ class QtCameraWindow : public CaptureWindow {
     session_.setVideoSink(nullptr);
     session_.setCamera(nullptr);
     camera_.reset();
+    grabber_.Clear();
   }
   void ShowFrame(const QVideoFrame& frame) {
     if (!preview_on_ || !preview_) return;

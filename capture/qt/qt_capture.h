@@ -4,6 +4,7 @@
 // The application calls RegisterQtCaptureBackend() once, before CaptureStart().
 #pragma once
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QObject>
 #include <QVideoFrame>
@@ -56,6 +57,16 @@ class FrameGrabber : public QObject {
  public:
   explicit FrameGrabber(QVideoSink* sink, QObject* parent = nullptr);
   bool HasFrame() const { return latest_.isValid(); }
+  // A frame that came no longer than `max_age_ms` ago: a camera that stopped delivering (pulled
+  // out, switched off) must not have its last picture taken for the current one.
+  bool HasFreshFrame(qint64 max_age_ms) const {
+    return HasFrame() && arrived_.isValid() && arrived_.elapsed() <= max_age_ms;
+  }
+  // Forgets the latest frame (another camera is being connected).
+  void Clear() {
+    latest_ = QVideoFrame();
+    arrived_.invalidate();
+  }
   // The latest frame at its full resolution; empty when none has come.
   Bitmap Grab() const { return VideoFrameToBitmap(latest_); }
   const QVideoFrame& latest() const { return latest_; }
@@ -65,6 +76,7 @@ class FrameGrabber : public QObject {
 
  private:
   QVideoFrame latest_;
+  QElapsedTimer arrived_;
 };
 
 class QtCameraBackend : public CaptureBackend {

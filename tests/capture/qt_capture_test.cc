@@ -101,7 +101,16 @@ TEST(QtFrameGrabberTest, KeepsTheLatestFullResolutionFrameFromTheSink) {
   sink.setVideoFrame(
       FrameFrom(second, QVideoFrameFormat::Format_RGBX8888, QImage::Format_RGBX8888));
   ASSERT_TRUE(grabber.HasFrame());
+  EXPECT_TRUE(grabber.HasFreshFrame(60'000));
   ExpectSamePixels(grabber.Grab(), second);
+  // An invalid frame (end of stream) does not replace the picture; an old frame is not fresh.
+  sink.setVideoFrame(QVideoFrame());
+  ExpectSamePixels(grabber.Grab(), second);
+  QTest::qWait(5);
+  EXPECT_FALSE(grabber.HasFreshFrame(0));
+  grabber.Clear();
+  EXPECT_FALSE(grabber.HasFrame());
+  EXPECT_TRUE(grabber.Grab().empty());
 }
 
 class QtBackendTest : public ::testing::Test {

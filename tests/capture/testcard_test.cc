@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "capture/jpeg.h"
+#include "platform/file.h"
 #include "capture/pipeline.h"
 #include "capture/video_cap.h"
 #include "tests/testutil/testutil.h"
@@ -34,6 +35,22 @@ TEST_F(TestCardTest, RenderingIsDeterministicAndMoves) {
     const uint8_t* corner = b.At(2, 2);
     EXPECT_GT(corner[2], corner[0]);
   }
+}
+
+TEST_F(TestCardTest, AFailedGrabSavesNoEarlierFrame) {
+  TestCardBackend backend;
+  EXPECT_FALSE(backend.GetDriverDescription(1));
+  auto window = backend.CreateCaptureWindow("w", CaptureHost{}, 0, 0, 320, 240);
+  ASSERT_FALSE(window->DriverConnect(1));
+  ASSERT_TRUE(window->DriverConnect(0));
+  testing::TempDir dir;
+  ASSERT_TRUE(window->GrabFrame());
+  ASSERT_TRUE(window->SaveDib(dir.File("a.bmp")));
+  EXPECT_EQ(ReadBmp(testing::ReadFile(dir.File("a.bmp"))).width, 640);
+  window->DriverDisconnect();
+  EXPECT_FALSE(window->GrabFrame());
+  EXPECT_FALSE(window->SaveDib(dir.File("b.bmp")));
+  EXPECT_FALSE(PathExists(dir.File("b.bmp")));
 }
 
 TEST_F(TestCardTest, SelectedByTheEnvironmentAndStoresAPhotoEndToEnd) {
