@@ -20,6 +20,7 @@
 
 #include "table/dbf_table.h"
 #include "table/memo.h"
+#include "table/read_cache.h"
 #include "table/write_internal.h"
 
 namespace mirestal {
@@ -177,8 +178,9 @@ void DbfHandler::Pack() {
   }
   guard.Release();
 
-  // The table object continues on the packed file; the old one is closed.
-  file_ = std::move(out);
+  // The table object continues on the packed file (held exclusively, so read ahead as at open);
+  // the old one is closed.
+  file_ = std::make_unique<ReadCacheFile>(std::move(out));
   written_since_flush_ = false;
   std::memcpy(header_, image, sizeof image);
   stamp_ = stamp;
