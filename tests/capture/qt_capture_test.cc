@@ -155,7 +155,7 @@ TEST_F(QtBackendTest, WithoutACameraThereIsNoDriverAndNoColourBars) {
   EXPECT_FALSE(result.saved_path);
 }
 
-TEST_F(QtBackendTest, TestCardPreviewRunsInTheHostAndStopsForTheGrab) {
+TEST_F(QtBackendTest, TestCardPreviewRunsInTheHostAndResumesAfterTheGrab) {
   setenv("MIRESTAL_CAMERA", "testcard", 1);
   CaptureSetHost(CaptureHost{&host_, 320, 240});
   ASSERT_TRUE(CaptureStart());

@@ -63,9 +63,10 @@ TEST_F(TestCardTest, SelectedByTheEnvironmentAndStoresAPhotoEndToEnd) {
   EXPECT_FALSE(CaptureHasSourceDialog());
   EXPECT_TRUE(CaptureHasFormatDialog());
 
-  testing::TempDir program, frames;
+  testing::TempDir program;
   PhotoStore store(program.path());
-  PhotoCapture capture(store, frames.path());
+  // The production frame folder: the process's own under the temporary folder.
+  PhotoCapture capture(store);
   CatchPhotoRequest r;
   r.roster_open = r.has_key = true;
   r.key = "20110001";
@@ -79,6 +80,7 @@ TEST_F(TestCardTest, SelectedByTheEnvironmentAndStoresAPhotoEndToEnd) {
   });
   EXPECT_TRUE(asked);
   ASSERT_TRUE(result.saved_path) << result.message;
+  EXPECT_FALSE(PathExists(capture.FrameFilePath()));
   EXPECT_TRUE(result.repaint_grid);
   const Bitmap photo = store.ReadPhoto(store.PhotoFolder() + "20110001.jpg");
   ASSERT_EQ(photo.width, 300);
