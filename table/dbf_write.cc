@@ -7,10 +7,13 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <string_view>
+#include <vector>
 
 #include "platform/gbk.h"
 #include "table/dbf_table.h"
@@ -131,6 +134,16 @@ class UnlockOnExit {
  private:
   DbfFile& file_;
 };
+
+// Block number of a memo field held as decimal text (blanks around it); 0 for anything else.
+uint32_t BlockNumberText(const char* text, int length) {
+  std::string_view s(text, static_cast<size_t>(length));
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  uint32_t block = 0;
+  auto r = std::from_chars(s.data(), s.data() + s.size(), block);
+  return r.ec == std::errc() && r.ptr == s.data() + s.size() ? block : 0;
+}
 
 uint64_t RecordOffset(int header_length, int record_length, int record) {
   return static_cast<uint64_t>(header_length) +
@@ -287,13 +300,39 @@ void DbfFile::RewriteRecord(int record) {
     }
     throw;
   }
+  // The blocks of dBase IV memo texts this write replaced are given back now that the record on
+  // disk no longer refers to them (not when the new text was written: until the post, a cancel
+  // keeps the old text).
+  std::vector<uint32_t> replaced;
+  if (version_ == dbf::kVersionDbase4Memo && memo_present_ && current_record_ == record &&
+      copy_buffer_.size() >= static_cast<size_t>(record_length_)) {
+    for (int f = 1; f <= field_count_; ++f) {
+      const unsigned char* d = descriptors_.data() + (f - 1) * dbf::kDescriptorSize;
+      char type = static_cast<char>(d[dbf::kDescType]);
+      if (type != 'M' && type != 'B' && type != 'G') continue;
+      uint32_t position = dbf::Get32(d + dbf::kDescPosition);
+      int length = d[dbf::kDescLength];
+      if (position + length > static_cast<uint32_t>(record_length_)) continue;
+      uint32_t old_block = BlockNumberText(copy_buffer_.data() + position, length);
+      if (old_block != 0 && old_block != BlockNumberText(current_buffer_ + position, length)) {
+        replaced.push_back(old_block);
+      }
+    }
+  }
   current_record_ = record;
   record_written_ = true;
   RefreshHeader();
   WriteHeader();
-  if (auto_flush) Flush();
   std::memcpy(copy_buffer_.data(), current_buffer_,
               std::min(copy_buffer_.size(), static_cast<size_t>(record_length_)));
+  for (uint32_t block : replaced) {
+    try {
+      Memo().ReleaseMemo(block);
+    } catch (const ETableError&) {
+      // Blocks that cannot be given back stay unused; the record is written.
+    }
+  }
+  if (auto_flush) Flush();
 }
 
 void DbfFile::MarkDeleted() {

@@ -154,18 +154,14 @@ uint32_t MemoFileFox::WriteText(uint32_t block, std::string_view text) {
   return static_cast<uint32_t>(first);
 }
 
-// dBase IV: the old blocks go back to the free list, then the first run that is large enough is
-// taken (a larger one is split), or blocks at the end of the file.
+// dBase IV: the first free run that is large enough is taken (a larger one is split), or blocks
+// at the end of the file. The old text's blocks are not released here: the record in the file
+// still refers to them until it is posted, and a cancelled edit must find its text intact.
+// RewriteRecord releases them once the record no longer refers to them.
 uint32_t MemoFileDb4::WriteText(uint32_t block, std::string_view text) {
+  (void)block;
   if (block_size_ < 8) RaiseBadMemo();
   MemoWriteLock lock(*this, table_.lock_protocol);
-  if (block > 0) {
-    try {
-      ReleaseMemo(block);
-    } catch (const ETableError&) {
-      // A damaged old text is not linked into the free list; its blocks stay unused.
-    }
-  }
   if (text.empty()) return 0;
   if (text.size() > UINT32_MAX - 8) RaiseBadMemo();
   ReloadHeader(*this, header_);

@@ -190,17 +190,38 @@ TEST_F(MemoWrite, Dbase4PackReleasesBlocksThatTheNextTextReuses) {
   EXPECT_EQ(MemoText(2), "three");
 }
 
-TEST_F(MemoWrite, Dbase4SplitsALargerFreeRunAndRewritesGiveTheOldBlocksBack) {
+TEST_F(MemoWrite, Dbase4GivesReplacedBlocksBackWhenThePostLandsAndSplitsALargerRun) {
   Create(0x8B, EmptyDbase4Memo(512));
   AppendWithMemo("a", std::string(1200, 'a'));  // blocks 1-3
   AppendWithMemo("b", "b");                     // block 4
-  EditMemo(1, "small");                         // releases 1-3, then takes block 1 of that run
-  EXPECT_EQ(Block(1), 1u);
+  EditMemo(1, "small");                         // block 5; the post releases 1-3
+  EXPECT_EQ(Block(1), 5u);
   std::string memo = ReadFile(MemoPath());
+  EXPECT_EQ(GetLe32(memo, 0), 1u);
+  EXPECT_EQ(memo.substr(512, 8), Le32(6) + Le32(3));
+  AppendWithMemo("c", "tiny");  // block 1 of the three-block run; the rest stays free
+  EXPECT_EQ(Block(3), 1u);
+  memo = ReadFile(MemoPath());
   EXPECT_EQ(GetLe32(memo, 0), 2u);
-  EXPECT_EQ(memo.substr(1024, 8), Le32(5) + Le32(2));  // the rest: blocks 2-3
+  EXPECT_EQ(memo.substr(1024, 8), Le32(6) + Le32(2));
   EXPECT_EQ(MemoText(1), "small");
   EXPECT_EQ(MemoText(2), "b");
+  EXPECT_EQ(MemoText(3), "tiny");
+}
+
+TEST_F(MemoWrite, Dbase4CancelledMemoEditKeepsTheOldTextSafeFromReuse) {
+  Create(0x8B, EmptyDbase4Memo(512));
+  AppendWithMemo("a", "keep me");  // block 1
+  ds_.SetRecNo(1);
+  ds_.Edit();
+  ds_.FieldByName("M").SetAsString("changed");  // written at once, to block 2
+  ds_.Cancel();
+  EXPECT_EQ(Block(1), 1u);
+  EXPECT_EQ(MemoText(1), "keep me");
+  AppendWithMemo("b", "another text");  // must not land on block 1
+  EXPECT_NE(Block(2), 1u);
+  EXPECT_EQ(MemoText(1), "keep me");
+  EXPECT_EQ(MemoText(2), "another text");
 }
 
 TEST_F(MemoWrite, Dbase4FreeListThatLoopsOrLeavesTheFileIsRefusedNotWalkedForever) {
