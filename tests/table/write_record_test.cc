@@ -373,6 +373,28 @@ TEST_F(WriteRecord, ExclusiveLocksOnlyCountWhileSharedLocksReachTheSystem) {
   EXPECT_EQ(LockSeenByAnotherProcess(Path(), record3), 0);
 }
 
+TEST_F(WriteRecord, SharedAppendsRereadTheHeaderAndLandBehindEachOther) {
+  NineStudents();
+  DbfTable first(FileSystem::Default()), second(FileSystem::Default());
+  first.OpenTable(Path(), true, /*shared=*/true);
+  second.OpenTable(Path(), true, /*shared=*/true);
+  for (DbfTable* t : {&first, &second}) {
+    t->MoveTo(1);
+    t->PutFieldText(1, t == &first ? "one" : "two");
+    t->AppendCurrent();
+  }
+  EXPECT_EQ(first.RecordCount(), 10);
+  EXPECT_EQ(second.RecordCount(), 11);  // counted again from the file before appending
+  auto records = RawRecords(ReadFile(Path()));
+  ASSERT_EQ(records.size(), 11u);
+  EXPECT_EQ(records[9].substr(0, 5), " one ");
+  EXPECT_EQ(records[10].substr(0, 5), " two ");
+  first.RefreshHeader();
+  EXPECT_EQ(first.RecordCount(), 11);
+  EXPECT_EQ(first.lock_count(), 0);
+  EXPECT_EQ(second.lock_count(), 0);
+}
+
 TEST(LockRanges, FollowTheProtocol) {
   TempDir dir;
   DbfBuilder b;
