@@ -227,33 +227,31 @@ void DbfFile::AppendCurrent() {
   // With auto-flush the flush after the write opens the memo file; opening it first makes a
   // missing memo file fail the post before anything is written.
   if (auto_flush && memo_present_) Memo();
+  if (!LockAppend()) throw ETableError("Record is locked by another user");
+  // The append lock is held through the flush, so that taking a failed append back cannot cut
+  // a record another program appended meanwhile (shared mode; exclusive locks only count).
+  UnlockOnExit unlock(*this);
   const int32_t old_current = current_record_;
   uint64_t offset = 0;
   bool wrote = false;
   try {
-    {
-      if (!LockAppend()) {
-        throw ETableError("Record is locked by another user");
-      }
-      UnlockOnExit unlock(*this);
-      buffer_changed_ = true;
-      header_dirty_ = true;
-      RefreshHeader();
-      offset = RecordOffset(header_length_, record_length_, record_count_ + 1);
-      // The record and the end-of-file marker go out in one write from the scratch buffer: the
-      // caller's buffer may be exactly one record long.
-      if (scratch_buffer_.size() < static_cast<size_t>(record_length_) + 1) {
-        scratch_buffer_.resize(static_cast<size_t>(record_length_) + 1);
-      }
-      current_buffer_[0] = dbf::kActiveFlag;
-      std::memcpy(scratch_buffer_.data(), current_buffer_, record_length_);
-      scratch_buffer_[record_length_] = dbf::kEndOfFile;
-      wrote = true;
-      WriteAt(offset, scratch_buffer_.data(), static_cast<size_t>(record_length_) + 1);
-      record_count_ = record_count_ + 1;
-      current_record_ = record_count_;
-      WriteHeader();
+    buffer_changed_ = true;
+    header_dirty_ = true;
+    RefreshHeader();
+    offset = RecordOffset(header_length_, record_length_, record_count_ + 1);
+    // The record and the end-of-file marker go out in one write from the scratch buffer: the
+    // caller's buffer may be exactly one record long.
+    if (scratch_buffer_.size() < static_cast<size_t>(record_length_) + 1) {
+      scratch_buffer_.resize(static_cast<size_t>(record_length_) + 1);
     }
+    current_buffer_[0] = dbf::kActiveFlag;
+    std::memcpy(scratch_buffer_.data(), current_buffer_, record_length_);
+    scratch_buffer_[record_length_] = dbf::kEndOfFile;
+    wrote = true;
+    WriteAt(offset, scratch_buffer_.data(), static_cast<size_t>(record_length_) + 1);
+    record_count_ = record_count_ + 1;
+    current_record_ = record_count_;
+    WriteHeader();
     at_end_ = at_begin_ = false;
     if (auto_flush) Flush();
   } catch (...) {
