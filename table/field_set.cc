@@ -397,11 +397,19 @@ void TField::SetAsFloat(double value) {
       put = [f, value](DbfTable& table) { table.PutFieldLogical(f, value != 0); };
       break;
     case TFieldType::ftDate:
-      put = PutDate(f, DateOfSerial(value));
+    case TFieldType::ftDateTime: {
+      // Serial days of the years 1 to 9999 only.
+      std::optional<TDate> date;
+      if (std::isfinite(value) && value > -kSerialDayOffset && value < 2958466) {
+        date = DateOfSerial(value);
+      }
+      if (!date || !IsValidDate(date->year, date->month, date->day)) {
+        throw EDatabaseError(FormatMessage("'%s' is not a valid date", {FloatText(value)}));
+      }
+      put = type_ == TFieldType::ftDate ? PutDate(f, date)
+                                        : PutNumber(f, static_cast<double>(DateTimeMs(value)));
       break;
-    case TFieldType::ftDateTime:
-      put = PutNumber(f, static_cast<double>(DateTimeMs(value)));
-      break;
+    }
     case TFieldType::ftBlob:
       if (IsBinaryDouble(t, f)) {
         put = PutNumber(f, value);

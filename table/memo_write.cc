@@ -55,8 +55,8 @@ class MemoWriteLock {
   bool locked_ = false;
 };
 
-// Reads the 32-byte header afresh (another program may have changed it in shared mode; a
-// dBase III file is not read at open). Missing bytes count as zero.
+// Reads the 32-byte header afresh: another program may have changed it in shared mode. Missing
+// bytes count as zero.
 void ReloadHeader(DiskFile& file, unsigned char* header) {
   std::memset(header, 0, 32);
   file.ReadAt(0, header, 32);
@@ -158,8 +158,7 @@ uint32_t MemoFileFox::WriteText(uint32_t block, std::string_view text) {
 // at the end of the file. The old text's blocks are not released here: the record in the file
 // still refers to them until it is posted, and a cancelled edit must find its text intact.
 // RewriteRecord releases them once the record no longer refers to them.
-uint32_t MemoFileDb4::WriteText(uint32_t block, std::string_view text) {
-  (void)block;
+uint32_t MemoFileDb4::WriteText(uint32_t /*block*/, std::string_view text) {
   if (block_size_ < 8) RaiseBadMemo();
   MemoWriteLock lock(*this, table_.lock_protocol);
   if (text.empty()) return 0;
@@ -218,6 +217,7 @@ uint32_t MemoFileDb4::WriteText(uint32_t block, std::string_view text) {
 
 void MemoFileDb4::ReleaseMemo(uint32_t block) {
   if (block_size_ < 8) RaiseBadMemo();
+  MemoWriteLock lock(*this, table_.lock_protocol);
   ReloadHeader(*this, header_);
   const uint64_t end_block = BlocksFor(FileSize(), block_size_);
   if (block == 0 || block >= end_block) RaiseBadMemo();

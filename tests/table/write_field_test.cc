@@ -133,6 +133,7 @@ TEST_F(FieldSet, DatesAreStoredAsEightDigitsWhateverTheFormatTyped) {
   ds_.Post();
   EXPECT_EQ(Raw(1, 20, 8), "19990701");
   ds_.Edit();
+  EXPECT_EQ(ThrownMessage([&] { F("BORN").SetAsFloat(1e300); }), "'1E+300' is not a valid date");
   F("BORN").SetAsFloat(44931);  // the serial day of 2023-01-05
   ds_.Post();
   EXPECT_EQ(Raw(1, 20, 8), "20230105");
