@@ -79,13 +79,14 @@ std::string FormatCurrencyUtf8(double value) {
   std::string s(digits);
   size_t point = s.find('.');
   size_t int_end = point == std::string::npos ? s.size() : point;
-  std::string grouped;
+  std::string out = negative ? "-" : "";
+  out += kCurrencySymbolUtf8;
   for (size_t i = 0; i < int_end; ++i) {
-    if (i > 0 && (int_end - i) % 3 == 0) grouped += kThousandSeparator;
-    grouped += s[i];
+    if (i > 0 && (int_end - i) % 3 == 0) out += kThousandSeparator;
+    out += s[i];
   }
-  grouped += s.substr(int_end);
-  return (negative ? "-" : "") + std::string(kCurrencySymbolUtf8) + grouped;
+  out.append(s, int_end, std::string::npos);
+  return out;
 }
 
 }  // namespace mirestal::locale
