@@ -224,8 +224,10 @@ PutAction PutInteger(int field, int64_t value) {
       return;
     }
     std::string text = std::to_string(value);
-    if (int decimals = t.FieldDecimals(field); decimals > 0)
-      text += "." + std::string(decimals, '0');
+    if (int decimals = t.FieldDecimals(field); decimals > 0) {
+      text.push_back('.');
+      text.append(static_cast<size_t>(decimals), '0');
+    }
     if (static_cast<int>(text.size()) > t.FieldLength(field)) {
       throw ETableError(write_internal::NumberTooBigMessage(t.FieldName(field), text));
     }

@@ -1,10 +1,8 @@
-// pack and set: the table engine's write side from the command line, through the dataset as the
-// program's maintenance mode uses it (exclusive, flushed after every write).
-#include <charconv>
+// pack: removes the deleted records of a table through the dataset, as the program's maintenance
+// mode does (exclusive, flushed after every write).
 #include <cstdio>
 #include <string>
 
-#include "platform/gbk.h"
 #include "table/dataset.h"
 #include "tools/mirestal-cli/command.h"
 
