@@ -1,7 +1,11 @@
 // Writing memo texts: block counts and padding of the three formats, reuse of a text's blocks,
 // the dBase IV free list (release by pack, reuse, split, and damaged lists), and a missing memo
 // file met by the first posted change.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "table/dataset.h"
 #include "table/memo.h"
@@ -256,6 +260,48 @@ TEST_F(MemoWrite, Dbase4FreeListThatLoopsOrLeavesTheFileIsRefusedNotWalkedForeve
   OpenForMaintenance(ds_, dir_.File("t.dbf"));
   ds_.Append();
   EXPECT_EQ(ThrownMessage([&] { ds_.FieldByName("M").SetAsString("x"); }), bad);
+}
+
+TEST_F(MemoWrite, SharedMemoFileLockedByAnotherProgramIsRefusedAfterItsTries) {
+  DbfBuilder b(0x83);
+  b.Field("K", 'C', 3).Field("M", 'M', 10).Record({"a", ""});
+  WriteFile(dir_.File("t.dbf"), b.Build());
+  version_ = 0x83;
+  WriteFile(MemoPath(), EmptyDbase3Memo());
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t holder = fork();
+  if (holder == 0) {
+    // Another program holding the memo file's lock range.
+    int fd = ::open(MemoPath().c_str(), O_RDWR);
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0x40000000;
+    fl.l_len = 0x3FFFFFFF;
+    char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0) ? 1 : 0;
+    if (::write(ready[1], &ok, 1) != 1) _exit(1);
+    ::pause();
+    _exit(0);
+  }
+  char ok = 0;
+  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 1);
+  ds_.TableName = dir_.File("t.dbf");
+  ds_.Exclusive = false;
+  ds_.AutoFlush = true;
+  ds_.Open();
+  ds_.Edit();
+  EXPECT_EQ(ThrownMessage([&] { ds_.FieldByName("M").SetAsString("text"); }),
+            "Can not Lock file " + MemoPath());
+  EXPECT_EQ(ds_.State(), TDataSetState::dsEdit);
+  ::kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  ds_.FieldByName("M").SetAsString("text");  // the lock is free again
+  ds_.Post();
+  EXPECT_EQ(MemoText(1), "text");
 }
 
 TEST_F(MemoWrite, MissingMemoFileFailsTheFirstPostedChangeBeforeAnythingIsWritten) {
