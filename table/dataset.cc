@@ -357,10 +357,13 @@ void TTableDataSet::SetRecNo(int record) {
 }
 
 int TTableDataSet::CountVisibleByScan() {
+  // Reads beside the cursor, so that counting in edit or insert state leaves the table object
+  // on the record being edited.
+  std::string record(table_->RecordLength(), ' ');
   int count = 0;
   for (int r = 1; r <= table_->RecordCount(); ++r) {
-    table_->MoveTo(r);
-    if (!Hidden()) ++count;
+    table_->ReadRecordCopy(r, record.data());
+    if (table_->use_deleted || record[0] != dbf::kDeletedFlag) ++count;
   }
   return count;
 }
@@ -379,9 +382,9 @@ int TTableDataSet::RecordCount() {
 bool TTableDataSet::ReadRecordInto(int record, std::string* buffer) {
   CheckActive();
   if (record < 1 || record > table_->RecordCount()) return false;
-  table_->MoveTo(record);
-  buffer->assign(table_->CurrentBuffer(), table_->RecordLength());
-  buffer->push_back(dbf::kEndOfFile);
+  buffer->assign(table_->RecordLength() + 1, ' ');
+  table_->ReadRecordCopy(record, buffer->data());
+  buffer->back() = dbf::kEndOfFile;
   return true;
 }
 

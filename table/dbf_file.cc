@@ -157,10 +157,14 @@ void DbfFile::CloseTable() {
   if (header_dirty_ && read_write_) WriteHeader();
 }
 
-void DbfFile::ReadRecord(int record) {
+void DbfFile::ReadRecordCopy(int record, char* buffer) {
   uint64_t offset = static_cast<uint64_t>(header_length_) +
                     static_cast<uint64_t>(record - 1) * static_cast<uint64_t>(record_length_);
-  ReadExact(offset, current_buffer_, record_length_);
+  ReadExact(offset, buffer, record_length_);
+}
+
+void DbfFile::ReadRecord(int record) {
+  ReadRecordCopy(record, current_buffer_);
   current_record_ = record;
   std::copy(current_buffer_, current_buffer_ + record_length_, copy_buffer_.begin());
   std::fill(changed_.begin(), changed_.end(), 0);

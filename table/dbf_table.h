@@ -124,6 +124,10 @@ class DbfFile : public DiskFile {
   // Record count stored in the header as read at open.
   uint32_t HeaderRecordCount() const { return dbf::Get32(header_ + dbf::kOffRecordCount); }
 
+  // Reads record `record` into `buffer` (RecordLength() bytes) without moving the cursor or
+  // touching the current buffer. "Error on Read of file %s" when it cannot be read whole.
+  void ReadRecordCopy(int record, char* buffer);
+
   // The buffer every field access reads and writes: the table's own buffer unless a caller
   // (the dataset) points it at one of its own of at least RecordLength() bytes.
   char* CurrentBuffer() { return current_buffer_; }

@@ -280,7 +280,10 @@ TEST_F(DataSet, KeptRecordCountIsFastAndEqualsAScan) {
 TEST_F(DataSet, DisplayBufferScopeReadsAnotherRecord) {
   FiveWithTwoDeleted();
   std::string row;
+  int cursor = ds_.Table()->CurrentRecord();
   ASSERT_TRUE(ds_.ReadRecordInto(4, &row));
+  EXPECT_EQ(ds_.CountVisibleByScan(), 3);
+  EXPECT_EQ(ds_.Table()->CurrentRecord(), cursor);  // drawing and counting do not move it
   {
     TTableDataSet::DisplayBufferScope scope(ds_, row);
     EXPECT_EQ(Key(), "r4");
