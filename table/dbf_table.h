@@ -38,6 +38,8 @@ struct TDate {
 
 // Days since 1899-12-30 (the spreadsheet/Delphi serial) of a valid date.
 double DateToSerial(const TDate& date);
+// The civil date of a serial day (its fraction ignored).
+TDate SerialToDate(double serial);
 bool IsValidDate(int year, int month, int day);
 
 // One open file: name, handle, access and share mode, positioned read and write, size, flush,

@@ -127,17 +127,7 @@ std::optional<TDate> TField::AsDate() const {
     int64_t ms = t.FieldDateTimeMs(table_field_);
     if (ms == 0) return std::nullopt;
     // Serial day (from 1899-12-30) to a civil date through days since 1970-01-01.
-    int64_t days = ms / dbf::kMsPerDay - 693594;
-    int64_t d = days - 25569 + 719468;
-    int64_t era = (d >= 0 ? d : d - 146096) / 146097;
-    int64_t doe = d - era * 146097;
-    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    int64_t mp = (5 * doy + 2) / 153;
-    int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-    return TDate{year, month, day};
+    return SerialToDate(static_cast<double>(ms / dbf::kMsPerDay - 693594));
   }
   return std::nullopt;
 }

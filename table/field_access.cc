@@ -79,6 +79,20 @@ double DateToSerial(const TDate& date) {
   return static_cast<double>(days - 693594);
 }
 
+TDate SerialToDate(double serial) {
+  // Through days since 0000-03-01, where leap days fall at the end of each year.
+  int64_t days = static_cast<int64_t>(std::floor(serial)) - 25569 + 719468;
+  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  int64_t doe = days - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+  return TDate{year, month, day};
+}
+
 int DbfFieldAccess::FieldNumberOf(std::string_view name) const {
   for (int f = 1; f <= field_count_; ++f) {
     if (FieldName(f) == name) return f;

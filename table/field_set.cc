@@ -92,19 +92,6 @@ int64_t DayNumber(const TDate& d) {
   return days_since_1970 + 719163;  // 1970-01-01 is day 719,163 after 0001-01-01
 }
 
-TDate DateOfSerial(double serial) {
-  int64_t days = static_cast<int64_t>(std::floor(serial)) - 25569 + 719468;  // from 0000-03-01
-  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  int64_t doe = days - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-  return TDate{year, month, day};
-}
-
 int CurrentYear() {
   time_t now = std::time(nullptr);
   struct tm local;
@@ -403,7 +390,7 @@ void TField::SetAsFloat(double value) {
       // Serial days of the years 1 to 9999 only.
       std::optional<TDate> date;
       if (std::isfinite(value) && value > -kSerialDayOffset && value < 2958466) {
-        date = DateOfSerial(value);
+        date = SerialToDate(value);
       }
       if (!date || !IsValidDate(date->year, date->month, date->day)) {
         throw EDatabaseError(FormatMessage("'%s' is not a valid date", {FloatText(value)}));

@@ -4,12 +4,15 @@
 
 #include <cstdlib>
 
+#include "tests/table/write_test_util.h"
 #include "tests/testutil/testutil.h"
 
 namespace mirestal {
 namespace {
 
+using testing::Be32;
 using testing::DbfBuilder;
+using testing::Le32;
 using testing::RunCommand;
 using testing::SourceDir;
 using testing::TempDir;
@@ -17,16 +20,6 @@ using testing::WriteFile;
 
 std::string Cli() { return std::getenv("MIRESTAL_CLI"); }
 
-std::string Le32(uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * i));
-  return s;
-}
-std::string Be32(uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * (3 - i)));
-  return s;
-}
 std::string Pad(std::string s, size_t n) {
   s.resize(n, '\0');
   return s;

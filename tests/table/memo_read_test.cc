@@ -2,25 +2,18 @@
 #include <gtest/gtest.h>
 
 #include "table/dataset.h"
+#include "tests/table/write_test_util.h"
 #include "tests/testutil/testutil.h"
 
 namespace mirestal {
 namespace {
 
+using testing::Be32;
 using testing::DbfBuilder;
+using testing::Le32;
 using testing::TempDir;
 using testing::WriteFile;
 
-std::string Le32(uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * i));
-  return s;
-}
-std::string Be32(uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * (3 - i)));
-  return s;
-}
 std::string Block(std::string content, size_t size) {
   content.resize(size, '\0');
   return content;
