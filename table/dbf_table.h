@@ -36,7 +36,7 @@ struct TDate {
   bool operator==(const TDate&) const = default;
 };
 
-// Days since 1899-12-30 (the spreadsheet/Delphi serial) of a valid date.
+// Days since 1899-12-30 (the spreadsheet serial) of a valid date.
 double DateToSerial(const TDate& date);
 // The civil date of a serial day (its fraction ignored).
 TDate SerialToDate(double serial);
