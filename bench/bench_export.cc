@@ -120,7 +120,7 @@ void SchoolRoster(int rows, const std::string& dbf, const std::string& tsv) {
 // 8 text fields; every value one of 10 texts, or every value distinct.
 void TextRoster(int rows, bool repeated, const std::string& dbf) {
   DbfBuilder b;
-  for (int f = 0; f < 8; ++f) b.Field("T" + std::to_string(f), 'C', 12);
+  for (int f = 0; f < 8; ++f) b.Field(std::string(1, 'T') + std::to_string(f), 'C', 12);
   for (int i = 0; i < rows; ++i) {
     std::vector<std::string> values;
     for (int f = 0; f < 8; ++f) {
