@@ -17,7 +17,7 @@
 #include "tests/testutil/testutil.h"
 
 using mirestal::TTableDataSet;
-using mirestal::testing::DbfBuilder;
+using mirestal::testing::MakeBenchRoster;
 using mirestal::testing::TempDir;
 using mirestal::testing::WriteFile;
 using Clock = std::chrono::steady_clock;
@@ -26,23 +26,6 @@ namespace {
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-std::string MakeRoster(int records) {
-  DbfBuilder b;
-  b.Field("\xBF\xBC\xBC\xAE\xBA\xC5", 'C', 17)  // 考籍号
-      .Field("\xD0\xD5\xC3\xFB", 'C', 10)       // 姓名
-      .Field("\xD0\xD4\xB1\xF0", 'C', 2)        // 性别
-      .Field("CLASS", 'C', 10)
-      .Field("BIRTH", 'D', 8)
-      .Field("SCORE", 'N', 5, 1);
-  for (int i = 0; i < records; ++i) {
-    char key[32];
-    std::snprintf(key, sizeof key, "1101012026%07d", i);
-    b.Record({key, "\xCD\xF5\xD0\xA1\xC3\xF7", i % 2 ? "\xC4\xD0" : "\xC5\xAE",
-              "G3-" + std::to_string(i % 9), "20080105", std::to_string(300 + i % 400) + ".5"});
-  }
-  return b.Build();
 }
 
 void Open(TTableDataSet& ds, const std::string& path) {
@@ -60,7 +43,7 @@ int main(int argc, char** argv) {
   TempDir temp;
   const std::string folder = argc > 2 ? argv[2] : temp.path();
   const std::string path = folder + "/bench_pack_roster.dbf";
-  const std::string roster = MakeRoster(records);
+  const std::string roster = MakeBenchRoster(records);
 
   WriteFile(path, roster);
   double pack_seconds = 0;

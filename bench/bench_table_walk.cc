@@ -12,7 +12,7 @@
 #include "tests/testutil/testutil.h"
 
 using mirestal::TTableDataSet;
-using mirestal::testing::DbfBuilder;
+using mirestal::testing::MakeBenchRoster;
 using mirestal::testing::TempDir;
 using mirestal::testing::WriteFile;
 using Clock = std::chrono::steady_clock;
@@ -23,31 +23,13 @@ double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-std::string MakeRoster(int records) {
-  DbfBuilder b;
-  b.Field("\xBF\xBC\xBC\xAE\xBA\xC5", 'C', 17)  // 考籍号
-      .Field("\xD0\xD5\xC3\xFB", 'C', 10)       // 姓名
-      .Field("\xD0\xD4\xB1\xF0", 'C', 2)        // 性别
-      .Field("CLASS", 'C', 10)
-      .Field("BIRTH", 'D', 8)
-      .Field("SCORE", 'N', 5, 1);
-  for (int i = 0; i < records; ++i) {
-    char key[32];
-    std::snprintf(key, sizeof key, "1101012026%07d", i);
-    b.Record({key, "\xCD\xF5\xD0\xA1\xC3\xF7", i % 2 ? "\xC4\xD0" : "\xC5\xAE", "G3-" + std::to_string(i % 9),
-              "20080105", std::to_string(300 + i % 400) + ".5"},
-             i % 50 == 7);
-  }
-  return b.Build();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   int records = argc > 1 ? std::atoi(argv[1]) : 200000;
   TempDir dir;
   std::string path = dir.File("roster.dbf");
-  WriteFile(path, MakeRoster(records));
+  WriteFile(path, MakeBenchRoster(records, 50));
 
   // Ours: open, walk every visible record, read every field as text.
   auto start = Clock::now();
@@ -93,7 +75,7 @@ int main(int argc, char** argv) {
 
   // RecordCount plus one Next on 100,000 records, after the first count.
   std::string path2 = dir.File("count.dbf");
-  WriteFile(path2, MakeRoster(100000));
+  WriteFile(path2, MakeBenchRoster(100000, 50));
   TTableDataSet ds;
   ds.TableName = path2;
   ds.Exclusive = true;

@@ -26,16 +26,8 @@ using testing::OpenForMaintenance;
 using testing::RawRecords;
 using testing::ReadFile;
 using testing::TempDir;
+using testing::ThrownMessage;
 using testing::WriteFile;
-
-std::string ThrownMessage(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing thrown)";
-}
 
 class MemoWrite : public ::testing::Test {
  protected:

@@ -22,16 +22,8 @@ using testing::OpenForMaintenance;
 using testing::RawRecords;
 using testing::ReadFile;
 using testing::TempDir;
+using testing::ThrownMessage;
 using testing::WriteFile;
-
-std::string ThrownMessage(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing thrown)";
-}
 
 // The header's date (bytes 1-3) and stamp (16-19) change with every write; the rest is compared.
 std::string WithoutDateAndStamp(std::string file) {

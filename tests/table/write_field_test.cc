@@ -15,19 +15,11 @@ using testing::OpenForMaintenance;
 using testing::RawRecords;
 using testing::ReadFile;
 using testing::TempDir;
+using testing::ThrownMessage;
 using testing::WriteFile;
 
 const std::string kName = "\xD0\xD5\xC3\xFB";                                      // 姓名
 const std::string kLongName = "\xC5\xB7\xD1\xF4\xC4\xC9\xC0\xBC\xD0\xA1\xC3\xF7";  // 欧阳纳兰小明
-
-std::string ThrownMessage(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing thrown)";
-}
 
 class RecordingLink : public TDataLink {
  public:

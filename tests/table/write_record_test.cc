@@ -22,19 +22,11 @@ using testing::OpenForMaintenance;
 using testing::RawRecords;
 using testing::ReadFile;
 using testing::TempDir;
+using testing::ThrownMessage;
 using testing::WriteFile;
 
 const std::string kWang = "\xCD\xF5\xD0\xA1\xC3\xF7";  // 王小明 (6 GBK bytes)
 const std::string kScoreName = "\xB3\xC9\xBC\xA8";     // 成绩
-
-std::string ThrownMessage(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing thrown)";
-}
 
 struct Today {
   int year, month, day;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -10,6 +12,16 @@
 #include "tests/testutil/testutil.h"
 
 namespace mirestal::testing {
+
+// The message of what `f` throws, or "(nothing thrown)".
+inline std::string ThrownMessage(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(nothing thrown)";
+}
 
 inline std::string Le32(uint32_t v) {
   std::string s(4, '\0');

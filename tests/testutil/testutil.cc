@@ -122,4 +122,22 @@ std::string DbfBuilder::Build() const {
   return out;
 }
 
+std::string MakeBenchRoster(int records, int deleted_every) {
+  DbfBuilder b;
+  b.Field("\xBF\xBC\xBC\xAE\xBA\xC5", 'C', 17)  // 考籍号
+      .Field("\xD0\xD5\xC3\xFB", 'C', 10)       // 姓名
+      .Field("\xD0\xD4\xB1\xF0", 'C', 2)        // 性别
+      .Field("CLASS", 'C', 10)
+      .Field("BIRTH", 'D', 8)
+      .Field("SCORE", 'N', 5, 1);
+  for (int i = 0; i < records; ++i) {
+    char key[32];
+    std::snprintf(key, sizeof key, "1101012026%07d", i);
+    b.Record({key, "\xCD\xF5\xD0\xA1\xC3\xF7", i % 2 ? "\xC4\xD0" : "\xC5\xAE",
+              "G3-" + std::to_string(i % 9), "20080105", std::to_string(300 + i % 400) + ".5"},
+             deleted_every > 0 && i % deleted_every == 7);
+  }
+  return b.Build();
+}
+
 }  // namespace mirestal::testing

@@ -60,4 +60,8 @@ class DbfBuilder {
   std::vector<std::string> records_;
 };
 
+// A roster of `records` students (考籍号 C(17), 姓名, 性别, CLASS, BIRTH, SCORE) for benchmarks.
+// With `deleted_every` > 0, every record whose index modulo it is 7 is marked deleted.
+std::string MakeBenchRoster(int records, int deleted_every = 0);
+
 }  // namespace mirestal::testing
