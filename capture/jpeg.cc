@@ -139,7 +139,7 @@ void ThrowDecodeStatus(DecodeStatus status, const JpegHeader& header, const char
     case DecodeStatus::kOk:
       return;
     case DecodeStatus::kTooLarge:
-      throw EJpegError("JPEG image too large: " + std::to_string(header.width) + "x" +
+      throw EJpegTooLarge("JPEG image too large: " + std::to_string(header.width) + "x" +
                        std::to_string(header.height));
     case DecodeStatus::kLibjpegError:
     case DecodeStatus::kWarnings:

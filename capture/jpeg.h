@@ -15,6 +15,12 @@ class EJpegError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The header promises a picture beyond the limits below; nothing was decoded.
+class EJpegTooLarge : public EJpegError {
+ public:
+  using EJpegError::EJpegError;
+};
+
 // Photos are stored at this quality, baseline.
 inline constexpr int kPhotoJpegQuality = 80;
 

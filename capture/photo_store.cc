@@ -102,8 +102,8 @@ bool PhotoStore::EnsurePhotoFolder(const std::string& path) {
   return ForceDirectories(folder);
 }
 
-void PhotoStore::WritePhoto(const std::string& path, const Bitmap& picture) const {
-  const std::string jpeg = EncodeJpeg(picture, kPhotoJpegQuality);
+void PhotoStore::WritePhoto(const std::string& path, const Bitmap& picture, int quality) const {
+  const std::string jpeg = EncodeJpeg(picture, quality);
   // The temporary name never ends in ".jpg", so it can never be taken for a student's photo,
   // and carries the process id and a counter so that two writers never share it.
   static std::atomic<unsigned> counter{0};

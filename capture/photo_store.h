@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "capture/bitmap.h"
+#include "capture/jpeg.h"
 #include "platform/file.h"
 
 namespace mirestal {
@@ -66,11 +67,12 @@ class PhotoStore {
   // Creates the folder part of `path` with its missing parents; true when it exists afterwards.
   static bool EnsurePhotoFolder(const std::string& path);
 
-  // Encodes `picture` (quality 80, baseline) in memory, writes it to a temporary file in the
+  // Encodes `picture` (baseline, quality 80 unless told otherwise) in memory, writes it to a temporary file in the
   // photo's folder, flushes it and renames it over `path`. An existing photo, read-only or not,
   // is replaced only once the new one is complete; on any failure the temporary file is removed,
   // the old photo stays, and IoError (or EJpegError) propagates.
-  void WritePhoto(const std::string& path, const Bitmap& picture) const;
+  void WritePhoto(const std::string& path, const Bitmap& picture,
+                  int quality = kPhotoJpegQuality) const;
 
   // Reads the whole file and decodes it. A zero-length file gives an empty Bitmap. Throws
   // IoError when the file cannot be read and EJpegError when it does not decode.
