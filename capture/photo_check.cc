@@ -50,7 +50,7 @@ PhotoFileCheck CheckEntry(stdfs::file_type type, const std::string& path, const 
     check.defects.push_back(PhotoDefect::kLink);
     std::error_code ec;
     const stdfs::path target = stdfs::read_symlink(path, ec);
-    if (!ec) check.detail = "link to " + target.string();
+    if (!ec) check.detail = target.string();
     return check;
   }
   if (type == stdfs::file_type::directory) {
@@ -177,11 +177,30 @@ std::string PhotoDefectText(PhotoDefect defect, const PhotoFileCheck& check,
     case PhotoDefect::kFolder:
       return "是文件夹，不是照片文件";
     case PhotoDefect::kLink:
-      return "是链接，不是照片文件（不跟随）";
+      return check.detail.empty() ? "是链接，不是照片文件（不跟随）"
+                                  : "是指向 " + check.detail + " 的链接，不是照片文件（不跟随）";
     case PhotoDefect::kNotRegularFile:
       return "不是普通文件";
     case PhotoDefect::kUnreadable:
       return "无法读取";
+  }
+  return "";
+}
+
+std::string KeyRefusalText(KeyRefusal refusal) {
+  switch (refusal) {
+    case KeyRefusal::kNone:
+      return "";
+    case KeyRefusal::kEmpty:
+      return "考籍号为空";
+    case KeyRefusal::kDotName:
+      return "考籍号为 . 或 ..";
+    case KeyRefusal::kBadCharacter:
+      return "考籍号含有不能用于文件名的字符";
+    case KeyRefusal::kNotGbk:
+      return "考籍号不是有效的 GBK 文字";
+    case KeyRefusal::kReservedName:
+      return "考籍号是 Windows 设备名";
   }
   return "";
 }
@@ -192,7 +211,7 @@ std::string PhotoDefectsText(const PhotoFileCheck& check, const PhotoRules& rule
     if (!out.empty()) out += "；";
     out += PhotoDefectText(d, check, rules);
   }
-  if (!check.detail.empty()) out += " (" + check.detail + ")";
+  if (!check.detail.empty() && !check.Has(PhotoDefect::kLink)) out += " (" + check.detail + ")";
   return out;
 }
 

@@ -54,7 +54,8 @@ struct PhotoFileCheck {
   bool progressive = false;
   PhotoColour colour = PhotoColour::kUnknown;
   std::vector<PhotoDefect> defects;
-  std::string detail;  // the decoder's or file system's message (English), when there is one
+  // The decoder's or file system's message (English), or the target of a link.
+  std::string detail;
 
   bool valid() const { return defects.empty(); }
   bool Has(PhotoDefect d) const;
@@ -72,6 +73,9 @@ std::string PhotoDefectText(PhotoDefect defect, const PhotoFileCheck& check,
                             const PhotoRules& rules);
 // All defects of `check`, joined by "；".
 std::string PhotoDefectsText(const PhotoFileCheck& check, const PhotoRules& rules);
+
+// Why a key names no photo file, as the operator reads it (UTF-8).
+std::string KeyRefusalText(KeyRefusal refusal);
 
 // True when width:height is 3:4 within one pixel of either side.
 bool IsThreeByFour(int width, int height);

@@ -50,7 +50,10 @@ std::string FolderNotCreatedMessage(const std::string& folder) {
 }
 
 PhotoCapture::PhotoCapture(const PhotoStore& store, std::string frame_folder, FileSystem& fs)
-    : store_(store), frame_folder_(std::move(frame_folder)), fs_(fs) {
+    : store_(store),
+      frame_folder_(std::move(frame_folder)),
+      fs_(fs),
+      max_photo_bytes_(kDefaultMaxPhotoBytes) {
   if (!frame_folder_.empty() && frame_folder_.back() != '/') frame_folder_ += '/';
 }
 
@@ -150,8 +153,16 @@ CatchPhotoResult PhotoCapture::SaveCatchedPhoto(std::string_view key, const Bitm
       return r;
     }
   }
+  StoredPhoto stored;
   try {
-    store_.WritePhoto(*path, picture);
+    stored = StoreCheckedPhoto(store_, *path, picture, max_photo_bytes_);
+  } catch (const EPhotoCheckError& e) {
+    // The file on the disk changed but is not the photo taken: not saved. The grid may show
+    // the file's new state.
+    CatchPhotoResult r = Message(PhotoMessageKind::kError, "照片保存后读回检查失败：" +
+                                                               *path + "\r\r" + e.what());
+    r.repaint_grid = true;
+    return r;
   } catch (const IoError& e) {
     // The photo box keeps the capture; the old photo, if any, is untouched.
     return Message(PhotoMessageKind::kError, "Cannot create file \"" + *path + "\". " +
@@ -162,6 +173,8 @@ CatchPhotoResult PhotoCapture::SaveCatchedPhoto(std::string_view key, const Bitm
   CatchPhotoResult r;
   r.repaint_grid = true;
   r.saved_path = *path;
+  r.saved_quality = stored.quality;
+  r.status_text = StoredPhotoStatus(stored, max_photo_bytes_);
   return r;
 }
 

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "capture/bitmap.h"
+#include "capture/photo_check.h"
 #include "capture/photo_store.h"
 #include "platform/file.h"
 
@@ -54,7 +55,11 @@ struct CatchPhotoResult {
   PhotoMessageKind message_kind = PhotoMessageKind::kNone;
   std::string message;                    // UTF-8
   bool repaint_grid = false;              // repaint DBGridList (the key cell turns green)
-  std::optional<std::string> saved_path;  // the photo written, if one was
+  // The photo written and checked after reading it back; never set when the write or the
+  // check failed.
+  std::optional<std::string> saved_path;
+  int saved_quality = 0;    // the JPEG quality it was stored at
+  std::string status_text;  // for the status bar (UTF-8): set when the quality was lowered
 };
 
 // Shows the crop in ImageCatchedPhoto and asks kMsgConfirmSave (caption kCaptionConfirmSave,
@@ -80,18 +85,24 @@ class PhotoCapture {
   // after `confirm` answered yes; otherwise asks the window to show the stored photo again.
   CatchPhotoResult CatchPhoto(const CatchPhotoRequest& request, const ConfirmSaveFn& confirm);
 
-  // Stores `picture` as the photo of `key` (GBK). The photo folder is created when missing;
-  // an existing photo, read-only or not, is replaced only by a complete new file.
+  // Stores `picture` as the photo of `key` (GBK) through StoreCheckedPhoto: at the highest
+  // quality step that fits the photo limit, read back and decoded after the write. The photo
+  // folder is created when missing; an existing photo, read-only or not, is replaced only by a
+  // complete new file.
   CatchPhotoResult SaveCatchedPhoto(std::string_view key, const Bitmap& picture);
 
   // The frame file's path (creates the frame folder when it is the process's own).
   std::string FrameFilePath();
+
+  // The byte limit of stored photos (default kDefaultMaxPhotoBytes).
+  void SetMaxPhotoBytes(uint64_t bytes) { max_photo_bytes_ = bytes; }
 
  private:
   const PhotoStore& store_;
   std::string frame_folder_;
   std::string own_frame_folder_;  // the process folder once it was made
   FileSystem& fs_;
+  uint64_t max_photo_bytes_;
 };
 
 // The information message for a key that names no photo file (UTF-8).

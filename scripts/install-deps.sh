@@ -8,9 +8,9 @@ $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends \
   build-essential cmake ninja-build pkg-config git \
   libgtest-dev libgmock-dev libbenchmark-dev \
-  qt6-base-dev qt6-multimedia-dev libjpeg62-turbo-dev \
+  qt6-base-dev qt6-multimedia-dev libjpeg62-turbo-dev libzip-dev \
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
   fonts-arphic-uming fonts-wqy-microhei \
-  python3 python3-dbfread python3-xlrd python3-olefile libjpeg-turbo-progs \
+  python3 python3-dbfread python3-xlrd python3-olefile libjpeg-turbo-progs zip \
   libreoffice-calc-nogui python3-xlwt \
   ${MIRESTAL_EXTRA_PACKAGES:-}
