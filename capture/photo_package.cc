@@ -137,6 +137,17 @@ PackageResult WritePhotoPackage(const RosterPhotoCheck& check, const std::string
   if (stdfs::is_directory(zip_path, ec)) {
     throw EPackageError("cannot write " + zip_path + ": it is a folder");
   }
+  // libzip creates its temporary file in the target's folder; a folder without write
+  // permission (root included) is refused here with a plain reason.
+  const stdfs::path parent = stdfs::absolute(zip_path, ec).parent_path();
+  if (!stdfs::is_directory(parent, ec)) {
+    throw EPackageError("cannot write " + zip_path + ": the folder " + parent.string() +
+                        " does not exist");
+  }
+  if (IsReadOnly(parent.string())) {
+    throw EPackageError("cannot write " + zip_path + ": the folder " + parent.string() +
+                        " is read-only");
+  }
   bool any = false;
   for (size_t i = 0; i < check.students.size() && !any; ++i) any = packaged(i);
   if (!any) {

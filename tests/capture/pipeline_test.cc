@@ -242,6 +242,51 @@ TEST_F(PipelineTest, FailedWriteKeepsTheOldPhotoAndTheCapture) {
   EXPECT_EQ(ReadJpegHeader(testing::ReadFile(path)).height, 400);
 }
 
+TEST_F(PipelineTest, OversizePhotoIsStoredAtTheFirstQualityThatFits) {
+  Bitmap noise(300, 400);
+  uint32_t seed = 1;
+  for (uint8_t& b : noise.pixels) b = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 24);
+  const auto size_at = [&](int q) { return EncodeJpeg(noise, q).size(); };
+  struct {
+    uint64_t limit;
+    int quality;
+    bool over;
+  } cases[] = {{size_at(80), 80, false}, {size_at(80) - 1, 75, false},
+               {size_at(65), 65, false}, {1000, kMinPhotoQuality, true}};
+  for (const auto& c : cases) {
+    capture_.SetMaxPhotoBytes(c.limit);
+    CatchPhotoResult r = capture_.SaveCatchedPhoto("q", noise);
+    ASSERT_TRUE(r.saved_path) << r.message;
+    EXPECT_EQ(r.saved_quality, c.quality);
+    const std::string bytes = testing::ReadFile(*r.saved_path);
+    EXPECT_EQ(bytes, EncodeJpeg(noise, c.quality));
+    EXPECT_EQ(bytes.size() > c.limit, c.over);
+    EXPECT_EQ(r.status_text.empty(), c.quality == kPhotoJpegQuality) << r.status_text;
+    EXPECT_EQ(r.status_text.find("质量 " + std::to_string(c.quality)) != std::string::npos,
+              c.quality != kPhotoJpegQuality)
+        << r.status_text;
+  }
+}
+
+// A file system whose renames report success without doing anything.
+class LyingRenameFileSystem : public FaultFileSystem {
+ public:
+  void Rename(const std::string&, const std::string&) override {}
+};
+
+TEST_F(PipelineTest, PhotoThatDoesNotReadBackIsNotReportedSaved) {
+  LyingRenameFileSystem fs;
+  PhotoStore store(program_.path(), fs);
+  PhotoCapture capture(store, frames_.path());
+  const std::string path = *store.PhotoFileName("55");
+  ASSERT_TRUE(PhotoStore::EnsurePhotoFolder(path));
+  testing::WriteFile(path, "old photo");
+  CatchPhotoResult r = capture.SaveCatchedPhoto("55", RenderTestCard(300, 400, 1));
+  EXPECT_FALSE(r.saved_path);
+  EXPECT_EQ(r.message_kind, PhotoMessageKind::kError);
+  EXPECT_EQ(r.message.rfind("照片保存后读回检查失败：" + path, 0), 0u) << r.message;
+}
+
 TEST_F(PipelineTest, GbkKeyNamesAUtf8File) {
   const std::string key = *Utf8ToGbk("考2011一");
   CatchPhotoRequest r = Request(key);
