@@ -113,9 +113,9 @@ enum class StrayKind {
 
 struct StrayEntry {
   StrayKind kind = StrayKind::kUnmatched;
-  std::string name;      // UTF-8, as in the folder
-  bool folder = false;   // a folder, not a file
-  int student = -1;      // kNearMatch: index into `students`
+  std::string name;     // UTF-8, as in the folder
+  bool folder = false;  // a folder, not a file
+  int student = -1;     // kNearMatch: index into `students`
 };
 
 struct RosterPhotoCheck {

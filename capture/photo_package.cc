@@ -78,7 +78,8 @@ class PhotoSource {
         std::error_code ec;
         const auto written = stdfs::last_write_time(path_, ec);
         if (!ec) {
-          st->mtime = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
+          st->mtime =
+              std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
           st->valid |= ZIP_STAT_MTIME;
         }
         return sizeof(zip_stat_t);

@@ -28,9 +28,9 @@ struct PackageResult {
 // into the archive `zip_path`, replacing it. With `selected`, only students whose entry (by
 // index into check.students) is true count. The archive is written to a temporary file beside
 // it and renamed over it when complete. Refused before anything is written: no valid photo, a
-// target inside the photo folder, a target that is a folder, a missing or read-only folder. Photos are read through `fs` at
-// the time of writing; one that is no longer the regular file of the size checked fails the
-// package.
+// target inside the photo folder, a target that is a folder, a missing or read-only folder. Photos
+// are read through `fs` at the time of writing; one that is no longer the regular file of the size
+// checked fails the package.
 PackageResult WritePhotoPackage(const RosterPhotoCheck& check, const std::string& zip_path,
                                 const std::vector<bool>* selected = nullptr,
                                 FileSystem& fs = FileSystem::Default());

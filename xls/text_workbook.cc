@@ -18,7 +18,11 @@ std::u16string Utf16(std::string_view utf8) {
   out.reserve(utf8.size());
   for (size_t i = 0; i < utf8.size();) {
     const auto b = static_cast<unsigned char>(utf8[i]);
-    const int extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
+    const int extra = b < 0x80         ? 0
+                      : (b >> 5) == 6  ? 1
+                      : (b >> 4) == 14 ? 2
+                      : (b >> 3) == 30 ? 3
+                                       : -1;
     char32_t c = extra == 0 ? b : extra == 1 ? b & 0x1F : extra == 2 ? b & 0x0F : b & 0x07;
     bool ok = extra >= 0 && i + extra < utf8.size();
     for (int k = 1; ok && k <= extra; ++k) {
@@ -78,8 +82,8 @@ void WriteTextWorkbook(const TextWorkbook& book, const std::string& path, FileSy
   for (const auto& cells : book.rows) columns = std::max(columns, cells.size());
   const size_t rows = book.rows.size() + (book.captions.empty() ? 0 : 1);
   if (rows > kMaxRows) {
-    throw EExportError("Too many records for a worksheet: " + std::to_string(rows) +
-                       " (at most " + std::to_string(kMaxRows) + ")");
+    throw EExportError("Too many records for a worksheet: " + std::to_string(rows) + " (at most " +
+                       std::to_string(kMaxRows) + ")");
   }
   if (columns > kMaxColumns) {
     throw EExportError("Too many columns for a worksheet: " + std::to_string(columns) +

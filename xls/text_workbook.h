@@ -10,10 +10,10 @@
 namespace mirestal {
 
 struct TextWorkbook {
-  std::string sheet_title = "Sheet 1";        // UTF-8
-  std::vector<std::string> captions;          // bold first row (UTF-8); none when empty
+  std::string sheet_title = "Sheet 1";         // UTF-8
+  std::vector<std::string> captions;           // bold first row (UTF-8); none when empty
   std::vector<std::vector<std::string>> rows;  // text cells (UTF-8); empty texts stay blank
-  std::vector<int> column_widths;             // characters; missing ones take the default
+  std::vector<int> column_widths;              // characters; missing ones take the default
 };
 
 // Writes `book` as a BIFF8 workbook at `path`, replacing it. Refused (EExportError) beyond the

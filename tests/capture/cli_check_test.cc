@@ -42,22 +42,20 @@ class CliCheckTest : public ::testing::Test {
     testing::WriteFile(dir_.File("outside.jpg"), good_);
     std::filesystem::create_symlink(dir_.File("outside.jpg"), photos_ + "20110005.jpg");
     testing::WriteFile(photos_ + "stray.jpg", good_);
-    testing::WriteFile(dir_.File("roster.dbf"),
-                       testing::DbfBuilder()
-                           .Field(Gbk("考籍号"), 'C', 17)
-                           .Field(Gbk("姓名"), 'C', 10)
-                           .Field(Gbk("班级"), 'C', 10)
-                           .Record({"20110001", Gbk("甲"), "A"})
-                           .Record({Gbk("考01"), Gbk("乙"), "B"})
-                           .Record({"20110003", Gbk("丙"), "A"})
-                           .Record({"20110004", Gbk("丁"), "A"})
-                           .Record({"20110005", Gbk("戊"), "A"})
-                           .Build());
+    testing::WriteFile(dir_.File("roster.dbf"), testing::DbfBuilder()
+                                                    .Field(Gbk("考籍号"), 'C', 17)
+                                                    .Field(Gbk("姓名"), 'C', 10)
+                                                    .Field(Gbk("班级"), 'C', 10)
+                                                    .Record({"20110001", Gbk("甲"), "A"})
+                                                    .Record({Gbk("考01"), Gbk("乙"), "B"})
+                                                    .Record({"20110003", Gbk("丙"), "A"})
+                                                    .Record({"20110004", Gbk("丁"), "A"})
+                                                    .Record({"20110005", Gbk("戊"), "A"})
+                                                    .Build());
   }
 
   int Run(const std::string& args, std::string* out) {
-    return testing::RunCommand(Cli() + " " + args + " --program-dir " + dir_.path() + " 2>&1",
-                               out);
+    return testing::RunCommand(Cli() + " " + args + " --program-dir " + dir_.path() + " 2>&1", out);
   }
 
   testing::TempDir dir_;
@@ -74,12 +72,13 @@ TEST_F(CliCheckTest, ReportGivesCountsThenEveryProblemAndTheSameWorkbook) {
       "不合格\t20110005\t戊\t是指向 " + dir_.File("outside.jpg") +
           " 的链接，不是照片文件（不跟随）",
       "无对应学生\tstray.jpg\t\t名册中没有与此文件对应的考籍号"};
-  std::vector<std::string> expected = {"照片检查：" + dir_.File("roster.dbf"),
-                                       "照片文件夹：" + photos_,
-                                       "学生 5 人：合格 2，不合格 2，缺少 1",
-                                       "文件夹中另有：无对应学生 1，临时文件 0，名称只差大小写或空格 0",
-                                       "结果：有问题",
-                                       ""};
+  std::vector<std::string> expected = {
+      "照片检查：" + dir_.File("roster.dbf"),
+      "照片文件夹：" + photos_,
+      "学生 5 人：合格 2，不合格 2，缺少 1",
+      "文件夹中另有：无对应学生 1，临时文件 0，名称只差大小写或空格 0",
+      "结果：有问题",
+      ""};
   expected.insert(expected.end(), problems.begin(), problems.end());
   EXPECT_EQ(Lines(out), expected) << out;
 
@@ -124,15 +123,12 @@ TEST_F(CliCheckTest, PackageHoldsExactlyTheValidPhotosAtTheTopLevel) {
     testing::TempDir out_dir;
     const std::string zip = out_dir.File("上报.zip");
     std::string out;
-    ASSERT_EQ(Run("package " + dir_.File("roster.dbf") + " " + zip + c.extra_args, &out), 0)
-        << out;
-    EXPECT_EQ(out.find("20110005\t戊\t是指向") == std::string::npos, !c.extra_args.empty())
-        << out;
+    ASSERT_EQ(Run("package " + dir_.File("roster.dbf") + " " + zip + c.extra_args, &out), 0) << out;
+    EXPECT_EQ(out.find("20110005\t戊\t是指向") == std::string::npos, !c.extra_args.empty()) << out;
     ASSERT_TRUE(std::filesystem::create_directory(out_dir.File("x")));
     std::string members;
     ASSERT_EQ(testing::RunCommand("/usr/bin/python3 " + testing::SourceDir() +
-                                      "/tests/capture/zip_dump.py " + zip + " " +
-                                      out_dir.File("x"),
+                                      "/tests/capture/zip_dump.py " + zip + " " + out_dir.File("x"),
                                   &members),
               0);
     EXPECT_EQ(Lines(members), c.members);

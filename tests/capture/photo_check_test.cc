@@ -39,7 +39,8 @@ std::string EncodeAs(const Bitmap& rgb, J_COLOR_SPACE space, bool progressive) {
   while (cinfo.next_scanline < cinfo.image_height) {
     const unsigned char* src = rgb.Row(static_cast<int>(cinfo.next_scanline));
     for (int x = 0; x < rgb.width; ++x) {
-      for (int c = 0; c < cinfo.input_components; ++c) row[x * cinfo.input_components + c] = src[x * 3 + c % 3];
+      for (int c = 0; c < cinfo.input_components; ++c)
+        row[x * cinfo.input_components + c] = src[x * 3 + c % 3];
     }
     JSAMPROW p = row.data();
     jpeg_write_scanlines(&cinfo, &p, 1);
@@ -87,27 +88,45 @@ TEST(PhotoCheckTest, EveryKindOfBadPhotoGetsItsReason) {
   } cases[] = {
       {"valid", file(good), StudentPhotoState::kValid, {}},
       {"within-one-pixel", file(EncodeJpeg(Face(301, 400))), StudentPhotoState::kValid, {}},
-      {"ratio", file(EncodeJpeg(Face(300, 300))), StudentPhotoState::kInvalid, {PhotoDefect::kRatio}},
+      {"ratio",
+       file(EncodeJpeg(Face(300, 300))),
+       StudentPhotoState::kInvalid,
+       {PhotoDefect::kRatio}},
       {"damaged", file(Damaged(good)), StudentPhotoState::kInvalid, {PhotoDefect::kDamaged}},
-      {"truncated", file(good.substr(0, good.size() / 2)), StudentPhotoState::kInvalid,
+      {"truncated",
+       file(good.substr(0, good.size() / 2)),
+       StudentPhotoState::kInvalid,
        {PhotoDefect::kDamaged}},
       {"not-jpeg", file("GIF89a..."), StudentPhotoState::kInvalid, {PhotoDefect::kNotJpeg}},
-      {"cmyk", file(EncodeAs(Face(300, 400), JCS_CMYK, false)), StudentPhotoState::kInvalid,
+      {"cmyk",
+       file(EncodeAs(Face(300, 400), JCS_CMYK, false)),
+       StudentPhotoState::kInvalid,
        {PhotoDefect::kCmyk}},
-      {"grey", file(EncodeAs(Face(300, 400), JCS_GRAYSCALE, false)), StudentPhotoState::kInvalid,
+      {"grey",
+       file(EncodeAs(Face(300, 400), JCS_GRAYSCALE, false)),
+       StudentPhotoState::kInvalid,
        {PhotoDefect::kGreyscale}},
-      {"progressive", file(EncodeAs(Face(300, 400), JCS_RGB, true)), StudentPhotoState::kInvalid,
+      {"progressive",
+       file(EncodeAs(Face(300, 400), JCS_RGB, true)),
+       StudentPhotoState::kInvalid,
        {PhotoDefect::kProgressive}},
-      {"huge-header", file(HugeHeader(good)), StudentPhotoState::kInvalid,
+      {"huge-header",
+       file(HugeHeader(good)),
+       StudentPhotoState::kInvalid,
        {PhotoDefect::kHugeHeader}},
       {"zero-bytes", file(""), StudentPhotoState::kInvalid, {PhotoDefect::kEmpty}},
-      {"over-limit", file(good + std::string(kDefaultMaxPhotoBytes, '\0')),
-       StudentPhotoState::kInvalid, {PhotoDefect::kOverLimit}},
-      {"folder", [](const std::string& p) { std::filesystem::create_directory(p); },
-       StudentPhotoState::kInvalid, {PhotoDefect::kFolder}},
+      {"over-limit",
+       file(good + std::string(kDefaultMaxPhotoBytes, '\0')),
+       StudentPhotoState::kInvalid,
+       {PhotoDefect::kOverLimit}},
+      {"folder",
+       [](const std::string& p) { std::filesystem::create_directory(p); },
+       StudentPhotoState::kInvalid,
+       {PhotoDefect::kFolder}},
       {"link-outside",
        [&](const std::string& p) { std::filesystem::create_symlink(dir.File("outside.jpg"), p); },
-       StudentPhotoState::kInvalid, {PhotoDefect::kLink}},
+       StudentPhotoState::kInvalid,
+       {PhotoDefect::kLink}},
       {"missing", nullptr, StudentPhotoState::kMissing, {}},
       {"a/b", nullptr, StudentPhotoState::kRefusedKey, {}},
       {"", nullptr, StudentPhotoState::kRefusedKey, {}},
@@ -177,7 +196,7 @@ TEST(PhotoCheckTest, ThreeByFourWithinOnePixel) {
   struct {
     int w, h;
     bool ok;
-  } cases[] = {{300, 400, true}, {301, 400, true}, {300, 401, true}, {299, 399, true},
+  } cases[] = {{300, 400, true},  {301, 400, true},  {300, 401, true},  {299, 399, true},
                {302, 400, false}, {300, 402, false}, {400, 300, false}, {0, 0, false}};
   for (auto c : cases) EXPECT_EQ(IsThreeByFour(c.w, c.h), c.ok) << c.w << "x" << c.h;
 }

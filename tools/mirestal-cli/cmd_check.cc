@@ -34,7 +34,8 @@ int RunCheck(const std::vector<std::string>& args) {
   if (program_dir.empty()) program_dir = ExecutableDirectory();
 
   const RosterForCheck students = ReadRosterForCheck(roster);
-  const RosterPhotoCheck check = CheckRosterPhotos(students.students, PhotoStore(program_dir), rules);
+  const RosterPhotoCheck check =
+      CheckRosterPhotos(students.students, PhotoStore(program_dir), rules);
   const std::vector<std::string> counts = CountLines(check);
   const std::vector<ReportLine> problems = ProblemLines(check, rules);
 

@@ -34,12 +34,13 @@ int RunPackage(const std::vector<std::string>& args) {
 
   const RosterForCheck students = ReadRosterForCheck(roster, filter);
   // The whole roster is checked so that photos of other classes are not taken for strays.
-  const RosterPhotoCheck check = CheckRosterPhotos(students.students, PhotoStore(program_dir), rules);
+  const RosterPhotoCheck check =
+      CheckRosterPhotos(students.students, PhotoStore(program_dir), rules);
   const std::vector<bool>* selected = filter.empty() ? nullptr : &students.selected;
   const PackageResult result = WritePhotoPackage(check, zip, selected);
 
-  PrintLine("已打包 " + std::to_string(result.photos) + " 张照片（" +
-            std::to_string(result.bytes) + " 字节）到 " + zip);
+  PrintLine("已打包 " + std::to_string(result.photos) + " 张照片（" + std::to_string(result.bytes) +
+            " 字节）到 " + zip);
   const std::vector<ReportLine> left_out = ProblemLines(check, rules, selected);
   if (!left_out.empty()) PrintLine("未打包：");
   for (const ReportLine& line : left_out) PrintLine(line);
@@ -47,7 +48,8 @@ int RunPackage(const std::vector<std::string>& args) {
 }
 
 CommandRegistrar package_command(
-    {"package", "package ROSTER.dbf OUT.zip [--class FIELD=VALUE] [--program-dir DIR] [--max-kb 50]",
+    {"package",
+     "package ROSTER.dbf OUT.zip [--class FIELD=VALUE] [--program-dir DIR] [--max-kb 50]",
      RunPackage});
 
 }  // namespace

@@ -118,8 +118,8 @@ std::vector<ReportLine> ProblemLines(const RosterPhotoCheck& check, const PhotoR
         break;
       case StrayKind::kNearMatch: {
         const StudentPhoto& s = check.students[static_cast<size_t>(e.student)];
-        lines.push_back({"名称只差大小写或空格", e.name,
-                         KeyForMessage(TrimKey(s.student.name_gbk)), "应为 " + s.file_name});
+        lines.push_back({"名称只差大小写或空格", e.name, KeyForMessage(TrimKey(s.student.name_gbk)),
+                         "应为 " + s.file_name});
         break;
       }
     }
