@@ -221,7 +221,9 @@ bool RosterPhotoCheck::AllGood() const {
 }
 
 bool IsPhotoTempFileName(std::string_view name) {
-  return name.starts_with(".mirestal-") && name.ends_with(".tmp");
+  // The prefix alone: the store's temporary names carry a process id and a counter or a random
+  // suffix after it, and no photo name starts with a dot and that word.
+  return name.starts_with(".mirestal-");
 }
 
 RosterPhotoCheck CheckRosterPhotos(const std::vector<RosterStudent>& students,
