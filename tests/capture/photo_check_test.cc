@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "capture/jpeg.h"
+#include "capture/photo_package.h"
 #include "capture/testcard.h"
 #include "platform/gbk.h"
 #include "tests/testutil/testutil.h"
@@ -190,6 +191,24 @@ TEST(PhotoCheckTest, OnlyAFolderOfValidPhotosForEveryStudentIsAllGood) {
     testing::WriteFile(store.PhotoFolder() + name, EncodeJpeg(Face(150, 200)));
   }
   EXPECT_TRUE(CheckRosterPhotos(roster, store, PhotoRules{}).AllGood());
+}
+
+TEST(PhotoCheckTest, PhotoChangedAfterTheCheckFailsThePackageAndKeepsTheOldOne) {
+  testing::TempDir dir;
+  PhotoStore store(dir.path() + "/program");
+  ASSERT_TRUE(std::filesystem::create_directories(store.PhotoFolder()));
+  const std::vector<RosterStudent> roster = {{1, "1", ""}, {2, "2", ""}};
+  for (const char* name : {"1.jpg", "2.jpg"}) {
+    testing::WriteFile(store.PhotoFolder() + name, EncodeJpeg(Face(150, 200)));
+  }
+  const RosterPhotoCheck check = CheckRosterPhotos(roster, store, PhotoRules{});
+  testing::WriteFile(dir.File("p.zip"), "old");
+  testing::WriteFile(store.PhotoFolder() + "2.jpg", "replaced after the check");
+  EXPECT_THROW(WritePhotoPackage(check, dir.File("p.zip")), EPackageError);
+  EXPECT_EQ(testing::ReadFile(dir.File("p.zip")), "old");
+  int entries = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+  EXPECT_EQ(entries, 2);  // program/ and p.zip: no temporary archive left
 }
 
 TEST(PhotoCheckTest, ThreeByFourWithinOnePixel) {
