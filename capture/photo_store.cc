@@ -8,15 +8,11 @@
 
 #include "capture/jpeg.h"
 #include "platform/gbk.h"
+#include "platform/text.h"
 
 namespace mirestal {
 
-std::string_view TrimKey(std::string_view key) {
-  size_t begin = 0, end = key.size();
-  while (begin < end && static_cast<uint8_t>(key[begin]) <= 32) ++begin;
-  while (end > begin && static_cast<uint8_t>(key[end - 1]) <= 32) --end;
-  return key.substr(begin, end - begin);
-}
+std::string_view TrimKey(std::string_view key) { return TrimView(key); }
 
 namespace {
 

@@ -12,8 +12,12 @@
 namespace mirestal {
 
 // GBK bytes to UTF-8 / UTF-16. Invalid bytes and a cut trailing lead byte decode to U+FFFD.
+// Decoding is table-driven: the tables are built from iconv once, at the first text that is not
+// plain ASCII, and give what iconv gives.
 std::string GbkToUtf8(std::string_view gbk);
 std::u16string GbkToUtf16(std::string_view gbk);
+// GbkToUtf8 appended to `out`, for loops that reuse one buffer.
+void AppendGbkAsUtf8(std::string_view gbk, std::string* out);
 
 // UTF-8 / UTF-16 to GBK. nullopt when a character has no GBK form or the input is not valid
 // UTF-8 / UTF-16.

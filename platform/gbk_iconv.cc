@@ -1,8 +1,11 @@
 #include <errno.h>
 #include <iconv.h>
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/gbk.h"
 
@@ -44,14 +47,78 @@ class Converter {
   iconv_t cd_;
 };
 
-Converter& GbkToUtf8Converter() {
-  thread_local Converter c("UTF-8", "GBK");
-  return c;
-}
 Converter& Utf8ToGbkConverter() {
   thread_local Converter c("GBK", "UTF-8");
   return c;
 }
+
+// The decoding tables, built once from iconv at first use. A byte is ASCII-like (decodes alone),
+// a lead byte, or invalid; a lead byte and a trail byte decode together when iconv takes the
+// pair, else the lead byte alone becomes U+FFFD and decoding goes on at the trail byte, which is
+// what a call of iconv per text gives.
+class GbkTables {
+ public:
+  static const GbkTables& Get() {
+    static const GbkTables tables;
+    return tables;
+  }
+
+  // UTF-8 of one character packed little end first, its length in the top byte; 0 = none.
+  uint32_t Single(unsigned char c) const { return single_[c]; }
+  bool IsLead(unsigned char c) const { return lead_[c]; }
+  uint32_t Pair(unsigned char lead, unsigned char trail) const {
+    return pairs_[static_cast<size_t>(lead & 0x7F) << 8 | trail];
+  }
+
+ private:
+  GbkTables() : pairs_(128 * 256, 0) {
+    iconv_t cd = iconv_open("UTF-8", "GBK");
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+      throw std::runtime_error("iconv cannot convert from GBK to UTF-8");
+    }
+    for (int c = 0; c < 256; ++c) {
+      char in[1] = {static_cast<char>(c)};
+      int err = 0;
+      single_[c] = DecodeOne(cd, in, 1, &err);
+      lead_[c] = c >= 0x80 && single_[c] == 0 && err == EINVAL;
+    }
+    for (int lead = 0; lead < 256; ++lead) {
+      if (!lead_[lead]) continue;
+      for (int trail = 0; trail < 256; ++trail) {
+        char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+        int err = 0;
+        pairs_[static_cast<size_t>(lead & 0x7F) << 8 | trail] = DecodeOne(cd, in, 2, &err);
+      }
+    }
+    iconv_close(cd);
+  }
+
+  // The packed UTF-8 of `in` when iconv decodes all of it to one character, else 0 with the
+  // errno of the failure in *err.
+  static uint32_t DecodeOne(iconv_t cd, char* in, size_t size, int* err) {
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char out[8];
+    char* src = in;
+    char* dst = out;
+    size_t in_left = size, out_left = sizeof out;
+    if (iconv(cd, &src, &in_left, &dst, &out_left) == static_cast<size_t>(-1)) {
+      *err = errno;
+      return 0;
+    }
+    const size_t n = static_cast<size_t>(dst - out);
+    if (in_left != 0 || n == 0 || n > 3) return 0;
+    uint32_t packed = static_cast<uint32_t>(n) << 24;
+    for (size_t i = 0; i < n; ++i) packed |= static_cast<uint32_t>(static_cast<uint8_t>(out[i])) << (8 * i);
+    return packed;
+  }
+
+  uint32_t single_[256];
+  bool lead_[256];
+  std::vector<uint32_t> pairs_;  // lead bytes 0x80-0xFF by trail byte
+};
+
+static_assert(std::endian::native == std::endian::little, "packed UTF-8 is stored low byte first");
+constexpr uint32_t kReplacementPacked = 0x03BDBFEF;  // EF BF BD
 
 bool IsAscii(std::string_view s) {
   for (unsigned char c : s) {
@@ -60,25 +127,44 @@ bool IsAscii(std::string_view s) {
   return true;
 }
 
-constexpr char kReplacementUtf8[] = "\xEF\xBF\xBD";
-
 }  // namespace
+
+void AppendGbkAsUtf8(std::string_view gbk, std::string* out) {
+  const size_t start = out->size();
+  // At most three UTF-8 bytes per GBK byte, and one spare word for the four-byte stores.
+  out->resize(start + gbk.size() * 3 + 4);
+  char* dst = out->data() + start;
+  const auto* p = reinterpret_cast<const unsigned char*>(gbk.data());
+  const auto* end = p + gbk.size();
+  const GbkTables* tables = nullptr;
+  while (p < end) {
+    if (*p < 0x80) {
+      *dst++ = static_cast<char>(*p++);
+      continue;
+    }
+    if (!tables) tables = &GbkTables::Get();
+    uint32_t packed = tables->Single(*p);
+    if (packed != 0) {
+      ++p;
+    } else if (tables->IsLead(*p) && p + 1 < end &&
+               (packed = tables->Pair(p[0], p[1])) != 0) {
+      p += 2;
+    } else {
+      // Invalid, or a lead byte whose pair iconv refuses (it loses only its first byte), or a
+      // lead byte cut at the end.
+      packed = kReplacementPacked;
+      ++p;
+    }
+    std::memcpy(dst, &packed, 4);  // little-endian: the UTF-8 bytes first
+    dst += packed >> 24;
+  }
+  out->resize(static_cast<size_t>(dst - out->data()));
+}
 
 std::string GbkToUtf8(std::string_view gbk) {
   if (IsAscii(gbk)) return std::string(gbk);
   std::string out;
-  out.reserve(gbk.size() * 3 / 2);
-  const char* in = gbk.data();
-  size_t left = gbk.size();
-  while (left > 0) {
-    int err = 0;
-    if (GbkToUtf8Converter().Convert(&in, &left, &out, &err)) break;
-    out += kReplacementUtf8;
-    // An invalid sequence loses its first byte; a cut one at the end loses the rest.
-    size_t skip = err == EINVAL ? left : 1;
-    in += skip;
-    left -= skip;
-  }
+  AppendGbkAsUtf8(gbk, &out);
   return out;
 }
 

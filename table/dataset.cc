@@ -6,24 +6,10 @@
 #include <filesystem>
 
 #include "platform/gbk.h"
+#include "platform/text.h"
 
 namespace mirestal {
 namespace {
-
-// Upper-cases the ASCII letters of GBK text, leaving double-byte characters (whose trail byte
-// may be an ASCII letter) alone.
-std::string GbkUpper(const std::string& s) {
-  std::string out = s;
-  for (size_t i = 0; i < out.size(); ++i) {
-    unsigned char c = out[i];
-    if (c >= 0x81 && c <= 0xFE && i + 1 < out.size()) {
-      ++i;
-    } else if (c >= 'a' && c <= 'z') {
-      out[i] = static_cast<char>(c - 'a' + 'A');
-    }
-  }
-  return out;
-}
 
 // Restores the table's own record buffer when the dataset has pointed it at one of its own.
 class TableBufferScope {
@@ -149,7 +135,7 @@ void TTableDataSet::BuildFields() {
                        table_->Version(), LargeIntegerAs);
     if (!kind) continue;
     std::string name = table_->FieldName(f);
-    std::string upper = GbkUpper(name);
+    std::string upper = FoldCaseGbk(name);
     if (std::find(seen.begin(), seen.end(), upper) != seen.end()) {
       throw EDatabaseError(FormatMessage("A component named %s already exists", {GbkToUtf8(name)}));
     }
@@ -162,9 +148,9 @@ void TTableDataSet::BuildFields() {
 }
 
 TField* TTableDataSet::FindField(const std::string& name) {
-  std::string upper = GbkUpper(name);
+  std::string upper = FoldCaseGbk(name);
   for (auto& field : fields_) {
-    if (GbkUpper(field->FieldName()) == upper) return field.get();
+    if (FoldCaseGbk(field->FieldName()) == upper) return field.get();
   }
   return nullptr;
 }

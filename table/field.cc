@@ -6,6 +6,7 @@
 
 #include "platform/gbk.h"
 #include "platform/locale.h"
+#include "platform/text.h"
 #include "table/dataset.h"
 
 namespace mirestal {
@@ -24,12 +25,6 @@ class ReadScope {
  private:
   DbfTable& table_;
 };
-
-std::string TrimBoth(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
-  return std::string(s);
-}
 
 }  // namespace
 
@@ -191,7 +186,7 @@ std::string TField::AsString() const {
       default: return locale::FormatFloat(t.FieldNumber(table_field_));
     }
   } catch (const ETableError&) {
-    return TrimBoth(t.FieldRawText(table_field_));
+    return Trim(t.FieldRawText(table_field_));
   }
 }
 

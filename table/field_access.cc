@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "platform/calendar.h"
 #include "platform/gbk.h"
 #include "table/dbf_table.h"
 #include "table/memo.h"
@@ -70,27 +71,14 @@ bool IsValidDate(int year, int month, int day) {
 }
 
 double DateToSerial(const TDate& date) {
-  // Days from 0001-01-01 by the proleptic Gregorian calendar, less those up to 1899-12-30.
-  int y = date.year - 1;
-  int64_t days = static_cast<int64_t>(y) * 365 + y / 4 - y / 100 + y / 400;
-  static const int kBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-  bool leap = (date.year % 4 == 0 && date.year % 100 != 0) || date.year % 400 == 0;
-  days += kBefore[date.month - 1] + (leap && date.month > 2 ? 1 : 0) + date.day;
-  return static_cast<double>(days - 693594);
+  return static_cast<double>(DaysFromCivil(date.year, date.month, date.day) + 25569);
 }
 
 TDate SerialToDate(double serial) {
-  // Through days since 0000-03-01, where leap days fall at the end of each year.
-  int64_t days = static_cast<int64_t>(std::floor(serial)) - 25569 + 719468;
-  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  int64_t doe = days - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-  return TDate{year, month, day};
+  TDate date;
+  CivilFromDays(static_cast<int64_t>(std::floor(serial)) - 25569, &date.year, &date.month,
+                &date.day);
+  return date;
 }
 
 int DbfFieldAccess::FieldNumberOf(std::string_view name) const {

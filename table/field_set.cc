@@ -9,7 +9,9 @@
 #include <functional>
 #include <limits>
 
+#include "platform/calendar.h"
 #include "platform/gbk.h"
+#include "platform/text.h"
 #include "table/dataset.h"
 #include "table/write_internal.h"
 
@@ -20,12 +22,6 @@ namespace {
 constexpr int64_t kSerialDayOffset = 693594;
 // Doubles hold every integer up to this exactly.
 constexpr double kExactIntegerLimit = 9007199254740992.0;
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
-  return s;
-}
 
 // Points the table's field access at the dataset's buffer of the current row for one put.
 class PutScope {
@@ -82,14 +78,7 @@ bool ParseFloat(std::string_view s, double* value) {
 
 // Days since 0001-01-01 counted from 1 (the day number of the T fields less 1,721,425).
 int64_t DayNumber(const TDate& d) {
-  int64_t y = d.year - (d.month <= 2 ? 1 : 0);
-  int64_t era = (y >= 0 ? y : y - 399) / 400;
-  int64_t yoe = y - era * 400;
-  int64_t mp = (d.month + 9) % 12;
-  int64_t doy = (153 * mp + 2) / 5 + d.day - 1;
-  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  int64_t days_since_1970 = era * 146097 + doe - 719468;
-  return days_since_1970 + 719163;  // 1970-01-01 is day 719,163 after 0001-01-01
+  return DaysFromCivil(d.year, d.month, d.day) + 719163;  // 1970-01-01 is day 719,163 after 0001-01-01
 }
 
 int CurrentYear() {
@@ -146,7 +135,7 @@ std::optional<int64_t> ParseDateTime(std::string_view s) {
   if (!date) return std::nullopt;
   int64_t ms = DayNumber(*date) * dbf::kMsPerDay;
   if (space == std::string_view::npos) return ms;
-  std::string_view t = Trim(s.substr(space));
+  std::string_view t = TrimView(s.substr(space));
   int parts[3] = {0, 0, 0};
   int count = 0;
   size_t i = 0;
@@ -276,7 +265,7 @@ void TField::SetAsString(const std::string& text) {
   DbfTable& t = *dataset_.table_;
   const int f = table_field_;
   const bool translate = dataset_.TranslateASCII;
-  const std::string_view trimmed = Trim(text);
+  const std::string_view trimmed = TrimView(text);
   PutAction put;
   switch (type_) {
     case TFieldType::ftString: {

@@ -3,6 +3,9 @@
 #include <charconv>
 #include <cmath>
 
+#include "platform/calendar.h"
+#include "platform/text.h"
+
 namespace mirestal::xls {
 
 namespace {
@@ -27,16 +30,6 @@ bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 int DaysInMonth(int y, int m) {
   static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
-}
-
-// Days from 1970-01-01 of a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
 }
 
 bool ParseTime(std::string_view s, size_t* pos, DateTimeParts* p) {
@@ -211,22 +204,7 @@ bool IsBooleanText(std::string_view text) {
 }
 
 bool SameTextGbk(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (static_cast<unsigned char>(a[i]) >= 0x81 && i + 1 < a.size()) {
-      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
-      ++i;
-      continue;
-    }
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
-  return s;
+  return a.size() == b.size() && StartsWithGbk(a, b, /*fold_case=*/true);
 }
 
 }  // namespace mirestal::xls

@@ -38,7 +38,4 @@ bool IsBooleanText(std::string_view text);
 // compare exactly (their second byte may look like a letter).
 bool SameTextGbk(std::string_view a, std::string_view b);
 
-// Removes bytes of code 32 and below at both ends.
-std::string_view TrimBlanks(std::string_view text);
-
 }  // namespace mirestal::xls

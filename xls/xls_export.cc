@@ -6,6 +6,7 @@
 
 #include "platform/gbk.h"
 #include "platform/locale.h"
+#include "platform/text.h"
 #include "table/dataset.h"
 #include "xls/compound_file.h"
 #include "xls/convert.h"
@@ -104,7 +105,7 @@ std::optional<std::string> ValueOf(const std::vector<std::string>& lines, const 
 }
 
 int32_t ToInt(const std::string& text) {
-  std::string_view t = xls::TrimBlanks(text);
+  std::string_view t = TrimView(text);
   auto v = xls::ParseNumber(t);
   if (!v || *v != static_cast<double>(static_cast<int32_t>(*v))) return 0;
   return static_cast<int32_t>(*v);
@@ -271,7 +272,7 @@ class TXlsExport::Run {
       }
       const uint16_t col = static_cast<uint16_t>(x_.StartDataCol + i);
       writer_->NoteUsedCell(sheet_, row_, col);
-      WriteCell(c, static_cast<uint16_t>(row_), col, xls::TrimBlanks(text_));
+      WriteCell(c, static_cast<uint16_t>(row_), col, TrimView(text_));
     }
     ++row_;
   }

@@ -1,6 +1,10 @@
 #include "platform/gbk.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <random>
 
 namespace mirestal {
 namespace {
@@ -25,6 +29,55 @@ TEST(Gbk, InvalidAndCutSequencesDecodeToReplacementCharacter) {
   for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
   EXPECT_NO_THROW(GbkToUtf8(all));
   EXPECT_NO_THROW(GbkToUtf16(all + all.substr(0x81)));
+}
+
+// What one iconv call per text gives: an invalid sequence loses its first byte to U+FFFD, a cut
+// one at the end loses the rest.
+std::string DecodeWithIconv(std::string_view gbk) {
+  iconv_t cd = iconv_open("UTF-8", "GBK");
+  std::string out;
+  char* in = const_cast<char*>(gbk.data());
+  size_t left = gbk.size();
+  while (left > 0) {
+    char buffer[256];
+    char* dst = buffer;
+    size_t room = sizeof buffer;
+    size_t r = iconv(cd, &in, &left, &dst, &room);
+    out.append(buffer, dst - buffer);
+    if (r != static_cast<size_t>(-1) || errno == E2BIG) continue;
+    out += "\xEF\xBF\xBD";
+    size_t skip = errno == EINVAL ? left : 1;
+    in += skip;
+    left -= skip;
+  }
+  iconv_close(cd);
+  return out;
+}
+
+TEST(Gbk, TableDecoderGivesWhatIconvGives) {
+  // Every byte pair, between ASCII neighbours and cut at the end.
+  for (int lead = 0x80; lead < 0x100; ++lead) {
+    for (int trail = 0; trail < 0x100; ++trail) {
+      const std::string text = {'A', static_cast<char>(lead), static_cast<char>(trail), 'B'};
+      ASSERT_EQ(GbkToUtf8(text), DecodeWithIconv(text)) << lead << " " << trail;
+    }
+    const std::string cut = {'A', static_cast<char>(lead)};
+    ASSERT_EQ(GbkToUtf8(cut), DecodeWithIconv(cut)) << lead;
+  }
+  // Random runs mixing lead bytes, trail bytes and ASCII, appended to a reused buffer.
+  std::mt19937 random(8);
+  std::string buffer = "kept";
+  std::string want = "kept";
+  for (int round = 0; round < 2000; ++round) {
+    std::string text;
+    const int length = static_cast<int>(random() % 40);
+    for (int i = 0; i < length; ++i) {
+      text += static_cast<char>(random() % 3 ? 0x80 + random() % 128 : random() % 128);
+    }
+    AppendGbkAsUtf8(text, &buffer);
+    want += DecodeWithIconv(text);
+  }
+  EXPECT_EQ(buffer, want);
 }
 
 TEST(Gbk, EncodingRefusesCharactersOutsideGbk) {

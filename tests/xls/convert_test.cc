@@ -72,10 +72,5 @@ TEST(ConvertTest, GbkTextsCompareWithoutRegardToAsciiCase) {
   EXPECT_FALSE(SameTextGbk("a", "ab"));
 }
 
-TEST(ConvertTest, TrimRemovesBlanksAndControlCharacters) {
-  EXPECT_EQ(TrimBlanks(" \t 张 三\r\n"), "张 三");
-  EXPECT_EQ(TrimBlanks("   "), "");
-}
-
 }  // namespace
 }  // namespace mirestal::xls
