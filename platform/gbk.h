@@ -5,6 +5,7 @@
 // hold makes the encoder report failure, so callers can refuse it with a message of their own.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,10 @@ std::string GbkToUtf8(std::string_view gbk);
 std::u16string GbkToUtf16(std::string_view gbk);
 // GbkToUtf8 appended to `out`, for loops that reuse one buffer.
 void AppendGbkAsUtf8(std::string_view gbk, std::string* out);
+// GbkToUtf8 written at `out`; returns the end of what was written. REQUIRES: `out` has room for
+// kGbkToUtf8Room * gbk.size() + 1 bytes (the byte past the end may be overwritten).
+inline constexpr size_t kGbkToUtf8Room = 3;
+char* GbkToUtf8Into(std::string_view gbk, char* out);
 
 // UTF-8 / UTF-16 to GBK. nullopt when a character has no GBK form or the input is not valid
 // UTF-8 / UTF-16.

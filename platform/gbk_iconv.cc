@@ -129,11 +129,7 @@ bool IsAscii(std::string_view s) {
 
 }  // namespace
 
-void AppendGbkAsUtf8(std::string_view gbk, std::string* out) {
-  const size_t start = out->size();
-  // At most three UTF-8 bytes per GBK byte, and one spare word for the four-byte stores.
-  out->resize(start + gbk.size() * 3 + 4);
-  char* dst = out->data() + start;
+char* GbkToUtf8Into(std::string_view gbk, char* dst) {
   const auto* p = reinterpret_cast<const unsigned char*>(gbk.data());
   const auto* end = p + gbk.size();
   const GbkTables* tables = nullptr;
@@ -158,7 +154,14 @@ void AppendGbkAsUtf8(std::string_view gbk, std::string* out) {
     std::memcpy(dst, &packed, 4);  // little-endian: the UTF-8 bytes first
     dst += packed >> 24;
   }
-  out->resize(static_cast<size_t>(dst - out->data()));
+  return dst;
+}
+
+void AppendGbkAsUtf8(std::string_view gbk, std::string* out) {
+  const size_t start = out->size();
+  out->resize(start + kGbkToUtf8Room * gbk.size() + 1);
+  char* end = GbkToUtf8Into(gbk, out->data() + start);
+  out->resize(static_cast<size_t>(end - out->data()));
 }
 
 std::string GbkToUtf8(std::string_view gbk) {

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 namespace mirestal::locale {
@@ -44,6 +45,39 @@ std::string FormatFloat(double v) {
   // prints whenever they are at most 15 significant digits and the exponent is in [-4, 15).
   double a = std::fabs(v);
   if (v == 0) return "0";
+  // Quickest of all: v is the double nearest to N / 10^d with |N| < 10^15 (at most 15 digits).
+  // A decimal of at most 15 significant digits is the only one of that length that reads back
+  // as v, so it is the shortest round-trip form, printed without to_chars. Dividing the exact
+  // integer N by the exact power of ten rounds once, as reading the decimal text does.
+  if (a >= 1e-4 && a < 1e15) {
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9,
+                                        1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+    for (int d = 0; d <= 18 && a * kPow10[d] < 1e15; ++d) {
+      // A candidate N off by one fails the check below; N * 10 then passes at d + 1 and prints
+      // the same text once the fraction's trailing zeros go.
+      const double scaled = v * kPow10[d];
+      const auto n = static_cast<int64_t>(scaled + (scaled < 0 ? -0.5 : 0.5));
+      if (static_cast<double>(n) / kPow10[d] != v) continue;
+      char buf[48];
+      char* end = buf + sizeof buf;
+      char* p = end;
+      const bool negative = n < 0;
+      uint64_t u = negative ? static_cast<uint64_t>(-n) : static_cast<uint64_t>(n);
+      int places = d;
+      while (places > 0 && u % 10 == 0) {  // trailing zeros of the fraction go
+        u /= 10;
+        --places;
+      }
+      for (int i = 0; i < places; ++i, u /= 10) *--p = static_cast<char>('0' + u % 10);
+      if (places > 0) *--p = '.';
+      do {
+        *--p = static_cast<char>('0' + u % 10);
+        u /= 10;
+      } while (u != 0);
+      if (negative) *--p = '-';
+      return std::string(p, end);
+    }
+  }
   if (a >= 1e-4 && a < 1e15) {
     char fixed[64];
     auto fr = std::to_chars(fixed, fixed + sizeof fixed, v, std::chars_format::fixed);

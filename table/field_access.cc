@@ -30,13 +30,30 @@ bool ParseDecimal(std::string_view s, double* value) {
   bool negative = false;
   if (s[i] == '+' || s[i] == '-') negative = s[i++] == '-';
   size_t mantissa_start = i;
-  size_t digits = 0;
-  while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i, ++digits;
+  size_t digits = 0, fraction_digits = 0;
+  uint64_t mantissa = 0;  // exact while digits <= 15
+  while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
+    mantissa = mantissa * 10 + static_cast<uint64_t>(s[i++] - '0');
+    ++digits;
+  }
   if (i < s.size() && s[i] == '.') {
     ++i;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i, ++digits;
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
+      mantissa = mantissa * 10 + static_cast<uint64_t>(s[i++] - '0');
+      ++digits;
+      ++fraction_digits;
+    }
   }
   if (digits == 0) return false;
+  if (i == s.size() && digits <= 15) {
+    // The common field text: the mantissa and the power of ten are exact doubles, so the one
+    // rounding of the division gives the correctly rounded value, as from_chars does.
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const double v = static_cast<double>(mantissa) / kPow10[fraction_digits];
+    *value = negative ? -v : v;
+    return true;
+  }
   if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
     size_t j = i + 1;
     if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
@@ -196,15 +213,17 @@ std::optional<TDate> DbfFieldAccess::FieldDate(int field) const {
   std::string_view text = FieldText(field);
   while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
   if (text.size() != 8 || text == "00000000") return std::nullopt;
-  int parts[3];
-  const int starts[3] = {0, 4, 6}, lengths[3] = {4, 2, 2};
-  for (int i = 0; i < 3; ++i) {
-    const char* b = text.data() + starts[i];
-    auto r = std::from_chars(b, b + lengths[i], parts[i]);
-    if (r.ec != std::errc() || r.ptr != b + lengths[i]) return std::nullopt;
+  // Eight digits, yyyymmdd; read on every date cell drawn or dumped.
+  int digits[8];
+  for (int i = 0; i < 8; ++i) {
+    digits[i] = text[i] - '0';
+    if (digits[i] < 0 || digits[i] > 9) return std::nullopt;
   }
-  if (!IsValidDate(parts[0], parts[1], parts[2])) return std::nullopt;
-  return TDate{parts[0], parts[1], parts[2]};
+  const int year = digits[0] * 1000 + digits[1] * 100 + digits[2] * 10 + digits[3];
+  const int month = digits[4] * 10 + digits[5];
+  const int day = digits[6] * 10 + digits[7];
+  if (!IsValidDate(year, month, day)) return std::nullopt;
+  return TDate{year, month, day};
 }
 
 int64_t DbfFieldAccess::FieldDateTimeMs(int field) const {

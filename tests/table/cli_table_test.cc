@@ -106,6 +106,10 @@ TEST(CliDump, ErrorsAndUsage) {
   std::string out;
   EXPECT_EQ(RunCommand(Cli() + " dump " + dir.File("none.dbf") + " 2>&1", &out), 1);
   EXPECT_EQ(out, "Cannot find file " + dir.File("none.dbf") + "\n");
+  // A dump that cannot be written is a failure, not a short dump.
+  EXPECT_EQ(RunCommand(Cli() + " dump " + SourceDir() + "/examples/roster.dbf 2>&1 >/dev/full",
+                       &out), 1);
+  EXPECT_EQ(out, "cannot write the dump to standard output\n");
   EXPECT_EQ(RunCommand(Cli() + " dump 2>/dev/null", &out), 2);
   EXPECT_EQ(RunCommand(Cli() + " frobnicate 2>/dev/null", &out), 2);
 }

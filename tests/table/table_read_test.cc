@@ -1,6 +1,9 @@
 // The table object reading files exactly as written.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <random>
+
 #include "platform/gbk.h"
 #include "table/dbf_table.h"
 #include "tests/testutil/testutil.h"
@@ -71,7 +74,8 @@ TEST_F(TableRead, NumbersLogicalsAndDates) {
   b.Record({"  -12", "y", "20230105"})
       .Record({"12 34", "?", "20230231"})
       .Record({"     ", " ", "2023-1-5"})
-      .Record({"1e2", "J", "00000000"});
+      .Record({"1e2", "J", "00000000"})
+      .Record({"1", "T", "-0230105"});
   auto t = Open(b.Build());
   t->MoveTo(1);
   EXPECT_EQ(t->FieldNumber(1), -12);
@@ -94,6 +98,28 @@ TEST_F(TableRead, NumbersLogicalsAndDates) {
   EXPECT_EQ(t->FieldNumber(1), 100);
   EXPECT_TRUE(t->FieldLogical(2));
   EXPECT_FALSE(t->FieldDate(3).has_value());
+  t->MoveTo(5);
+  EXPECT_FALSE(t->FieldDate(3).has_value());
+}
+
+// Short decimal texts take a quick path; every text must read as the correctly rounded value.
+TEST_F(TableRead, DecimalTextsReadCorrectlyRounded) {
+  std::mt19937_64 random(12);
+  std::vector<std::string> texts = {"0.1", "-0", "123456789012345", "1234567890123456",
+                                    "0.000000000000001", "9007199254740993", ".5", "7."};
+  for (int i = 0; i < 3000; ++i) {
+    std::string digits = std::to_string(random() % 10000000000000000ULL);
+    digits.insert(random() % (digits.size() + 1), ".");
+    texts.push_back((random() % 2 ? "-" : "") + digits);
+  }
+  DbfBuilder b;
+  b.Field("N", 'N', 20, 3);
+  for (const std::string& text : texts) b.Record({text});
+  auto t = Open(b.Build());
+  for (size_t i = 0; i < texts.size(); ++i) {
+    t->MoveTo(static_cast<int>(i) + 1);
+    ASSERT_EQ(t->FieldNumber(1), std::strtod(texts[i].c_str(), nullptr)) << texts[i];
+  }
 }
 
 TEST_F(TableRead, CursorFlagsAtBothEnds) {

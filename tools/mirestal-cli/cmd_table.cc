@@ -1,6 +1,11 @@
 // info and dump: the table engine seen from the command line.
+#include <array>
+#include <cstdint>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/gbk.h"
 #include "table/dataset.h"
@@ -39,40 +44,97 @@ int RunInfo(const std::vector<std::string>& args) {
   return 0;
 }
 
-std::string Escape(const std::string& utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  for (char c : utf8) {
-    switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
+// Standard output written in blocks of about 64 KiB. A failed write (a full disk, a closed pipe)
+// is an error, not a dump that silently ends early.
+class DumpOutput {
+ public:
+  DumpOutput() : buffer_(2 * kBlockBytes, '\0') {}
+
+  // Appends the UTF-8 form of a GBK value with tab, line breaks and backslash escaped. The
+  // escaped bytes are ASCII, so they are looked for in the UTF-8 form, where no character
+  // contains them (a GBK trail byte may be 0x5C). Every ASCII byte of the UTF-8 form is an
+  // ASCII byte of the GBK text, so a text without those bytes needs no second look.
+  void AppendEscaped(std::string_view gbk) {
+    Reserve(kGbkToUtf8Room * gbk.size() + 1);
+    char* start = buffer_.data() + used_;
+    // Copied as ASCII while the bytes are classified; decoded only when one is not ASCII.
+    unsigned classes = 0;
+    for (size_t i = 0; i < gbk.size(); ++i) {
+      start[i] = gbk[i];
+      classes |= kByteClass[static_cast<unsigned char>(gbk[i])];
     }
+    char* end = classes & 1 ? GbkToUtf8Into(gbk, start) : start + gbk.size();
+    if (classes & 2) {
+      const std::string utf8(start, end);
+      Reserve(2 * utf8.size());
+      end = buffer_.data() + used_;
+      for (char c : utf8) {
+        if (kByteClass[static_cast<unsigned char>(c)] == 2) {
+          *end++ = '\\';
+          c = c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : '\\';
+        }
+        *end++ = c;
+      }
+    }
+    used_ = static_cast<size_t>(end - buffer_.data());
   }
-  return out;
-}
+  void Append(char c) {
+    Reserve(1);
+    buffer_[used_++] = c;
+  }
+  // Ends a line; writes the block when it is full.
+  void EndLine() {
+    Append('\n');
+    if (used_ >= kBlockBytes) Flush();
+  }
+  void Flush() {
+    if (used_ != 0 && std::fwrite(buffer_.data(), 1, used_, stdout) != used_) Fail();
+    used_ = 0;
+    if (std::fflush(stdout) != 0) Fail();
+  }
+
+ private:
+  static constexpr size_t kBlockBytes = 64 * 1024;
+  // Byte classes for one pass over a value: 1 = not ASCII, 2 = escaped.
+  static constexpr auto kByteClass = [] {
+    std::array<uint8_t, 256> classes{};
+    for (int c = 0x80; c < 0x100; ++c) classes[c] = 1;
+    for (char c : {'\t', '\n', '\r', '\\'}) classes[static_cast<unsigned char>(c)] = 2;
+    return classes;
+  }();
+
+  void Reserve(size_t bytes) {
+    if (used_ + bytes > buffer_.size()) buffer_.resize(used_ + bytes + kBlockBytes);
+  }
+  [[noreturn]] static void Fail() {
+    throw std::runtime_error("cannot write the dump to standard output");
+  }
+
+  std::string buffer_;
+  size_t used_ = 0;
+};
 
 int RunDump(const std::vector<std::string>& args) {
   if (args.size() != 1) throw UsageError("dump takes one table file");
   TTableDataSet dataset;
   OpenForReading(dataset, args[0]);
-  std::string line;
-  for (int i = 0; i < dataset.FieldCount(); ++i) {
-    if (i > 0) line += '\t';
-    line += Escape(GbkToUtf8(dataset.Fields(i).FieldName()));
+  const int field_count = dataset.FieldCount();
+  std::vector<TField*> fields;
+  for (int i = 0; i < field_count; ++i) fields.push_back(&dataset.Fields(i));
+  DumpOutput out;
+  for (int i = 0; i < field_count; ++i) {
+    if (i > 0) out.Append('\t');
+    out.AppendEscaped(fields[i]->FieldName());
   }
-  std::puts(line.c_str());
+  out.EndLine();
   for (dataset.First(); !dataset.Eof(); dataset.Next()) {
-    line.clear();
-    for (int i = 0; i < dataset.FieldCount(); ++i) {
-      if (i > 0) line += '\t';
-      line += Escape(GbkToUtf8(dataset.Fields(i).AsString()));
+    for (int i = 0; i < field_count; ++i) {
+      if (i > 0) out.Append('\t');
+      out.AppendEscaped(fields[i]->AsString());
     }
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
+    out.EndLine();
   }
+  out.Flush();
   return 0;
 }
 
