@@ -107,6 +107,56 @@ class CaptureWindow {
   virtual bool Abort() = 0;
 };
 
+// The settings state that every drawing capture window keeps alike: the status callback, whether
+// a driver is connected, the sequence settings, scaling and the preview rate. The sequence
+// settings are readable and settable only while a driver is connected.
+class CaptureWindowBase : public CaptureWindow {
+ public:
+  bool SetStatusCallback(CaptureStatusProc proc) override {
+    status_ = proc;
+    return true;
+  }
+  bool GetSequenceSetup(CaptureParms* parms) override {
+    if (!connected_) return false;
+    *parms = parms_;
+    return true;
+  }
+  bool SetSequenceSetup(const CaptureParms& parms) override {
+    if (!connected_) return false;
+    parms_ = parms;
+    return true;
+  }
+  bool SetCaptureFile(const std::string&) override { return true; }
+  // Windows that show the setting override these and call them first.
+  bool SetScale(bool on) override {
+    scale_ = on;
+    return true;
+  }
+  bool SetPreviewRate(int milliseconds) override {
+    rate_ms_ = milliseconds;
+    return true;
+  }
+  bool SetOverlay(bool) override { return true; }
+  bool Abort() override { return true; }
+
+ protected:
+  bool connected() const { return connected_; }
+  void set_connected(bool on) { connected_ = on; }
+  bool scale() const { return scale_; }
+  int rate_ms() const { return rate_ms_; }
+  // Passes a status to the callback, when there is one.
+  void Report(int code, const char* text) {
+    if (status_) status_(this, code, text);
+  }
+
+ private:
+  CaptureStatusProc status_ = nullptr;
+  bool connected_ = false;
+  bool scale_ = false;
+  int rate_ms_ = 40;
+  CaptureParms parms_;
+};
+
 struct CaptureDriverDescription {
   std::string name;
   std::string version;

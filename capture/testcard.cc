@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "capture/video_cap.h"
 #include "platform/file.h"
 
 namespace mirestal {
@@ -16,10 +17,6 @@ struct Rgb {
 PreviewSurfaceFactory& SurfaceFactory() {
   static PreviewSurfaceFactory factory;
   return factory;
-}
-TestCardFormatDialog& FormatDialog() {
-  static TestCardFormatDialog dialog;
-  return dialog;
 }
 
 void FillEllipse(Bitmap& b, double cx, double cy, double rx, double ry, Rgb c, double max_y = 1e9) {
@@ -40,78 +37,55 @@ void FillEllipse(Bitmap& b, double cx, double cy, double rx, double ry, Rgb c, d
   }
 }
 
-class TestCardWindow : public CaptureWindow {
+class TestCardWindow : public CaptureWindowBase {
  public:
-  TestCardWindow(const CaptureHost& host, int x, int y, int width, int height) {
+  TestCardWindow(const CaptureHost& host, int x, int y, int width, int height) : host_(host) {
     if (SurfaceFactory()) surface_ = SurfaceFactory()(host, x, y, width, height);
   }
 
-  bool SetStatusCallback(CaptureStatusProc proc) override {
-    status_ = proc;
-    return true;
-  }
   bool DriverConnect(int index) override {
     if (index != 0) return false;
-    connected_ = true;
+    set_connected(true);
     Report(0, "Mirestal test card connected");
     return true;
   }
   bool DriverDisconnect() override {
     StopPreview();
-    connected_ = false;
+    set_connected(false);
     return true;
   }
   bool GetDriverCaps(CaptureDriverCaps* caps) override {
-    if (!connected_) return false;
+    if (!connected()) return false;
     *caps = CaptureDriverCaps{};
     caps->fHasDlgVideoFormat = true;
     caps->fHasDlgVideoSource = false;  // one source only
     caps->fCaptureInitialized = true;
     return true;
   }
-  bool GetSequenceSetup(CaptureParms* parms) override {
-    if (!connected_) return false;
-    *parms = parms_;
-    return true;
-  }
-  bool SetSequenceSetup(const CaptureParms& parms) override {
-    if (!connected_) return false;
-    parms_ = parms;
-    return true;
-  }
-  bool SetCaptureFile(const std::string&) override { return true; }
-  bool SetScale(bool on) override {
-    scale_ = on;
-    return true;
-  }
-  bool SetPreviewRate(int ms) override {
-    rate_ms_ = ms;
-    return true;
-  }
-  bool SetOverlay(bool) override { return true; }
   bool SetPreview(bool on) override {
-    if (!connected_) return false;
+    if (!connected()) return false;
     if (on) {
-      if (surface_) surface_->Start([this] { return NextFrame(); }, rate_ms_, scale_);
+      if (surface_) surface_->Start([this] { return NextFrame(); }, rate_ms(), scale());
     } else {
       StopPreview();
     }
     return true;
   }
   bool DlgVideoFormat() override {
-    if (!connected_ || !FormatDialog()) return false;
-    if (auto chosen = FormatDialog()(TestCardBackend::Sizes(), size_)) {
-      if (std::find(TestCardBackend::Sizes().begin(), TestCardBackend::Sizes().end(), *chosen) !=
-          TestCardBackend::Sizes().end()) {
-        size_ = *chosen;
-      }
+    if (!connected()) return false;
+    const std::vector<FrameSize>& sizes = TestCardBackend::Sizes();
+    CaptureChoice choice{"视频格式", "分辨率:", {}, 0, host_};
+    for (const FrameSize& s : sizes) {
+      if (s == size_) choice.current = static_cast<int>(choice.items.size());
+      choice.items.push_back(std::to_string(s.width) + " x " + std::to_string(s.height));
     }
+    if (std::optional<int> chosen = CaptureChoose(choice)) size_ = sizes[*chosen];
     return true;
   }
   bool DlgVideoSource() override { return false; }
   bool GrabFrame() override {
     grabbed_.reset();  // a failed grab must never leave an older frame to be saved
-    if (!connected_) return false;
+    if (!connected()) return false;
     StopPreview();
     grabbed_ = NextFrame();
     return true;
@@ -126,23 +100,15 @@ class TestCardWindow : public CaptureWindow {
       return false;
     }
   }
-  bool Abort() override { return true; }
 
  private:
   Bitmap NextFrame() { return RenderTestCard(size_.width, size_.height, frame_++); }
   void StopPreview() {
     if (surface_) surface_->Stop();
   }
-  void Report(int code, const char* text) {
-    if (status_) status_(this, code, text);
-  }
 
+  CaptureHost host_;
   std::unique_ptr<PreviewSurface> surface_;
-  CaptureStatusProc status_ = nullptr;
-  bool connected_ = false;
-  bool scale_ = false;
-  int rate_ms_ = 40;
-  CaptureParms parms_;
   FrameSize size_ = TestCardBackend::kDefaultSize;
   uint64_t frame_ = 0;
   std::optional<Bitmap> grabbed_;
@@ -195,10 +161,6 @@ const std::vector<FrameSize>& TestCardBackend::Sizes() {
 
 void TestCardBackend::SetPreviewSurfaceFactory(PreviewSurfaceFactory factory) {
   SurfaceFactory() = std::move(factory);
-}
-
-void TestCardBackend::SetFormatDialog(TestCardFormatDialog dialog) {
-  FormatDialog() = std::move(dialog);
 }
 
 std::unique_ptr<CaptureWindow> TestCardBackend::CreateCaptureWindow(const std::string&,

@@ -1,7 +1,8 @@
 // The synthetic test card: a camera without hardware for demonstrations and tests. It shows a
 // moving, deterministic picture of a face-like figure on a blue background at 320x240,
-// 640x480 (the default) or 800x600, chosen in its own format dialog. The capture module selects
-// it only when the environment variable MIRESTAL_CAMERA is "testcard".
+// 640x480 (the default) or 800x600, chosen in its format dialog (a choice put to the capture
+// module's chooser). The capture module selects it only when the environment variable
+// MIRESTAL_CAMERA is "testcard".
 #pragma once
 
 #include <cstdint>
@@ -39,9 +40,6 @@ class PreviewSurface {
 };
 using PreviewSurfaceFactory = std::function<std::unique_ptr<PreviewSurface>(
     const CaptureHost& host, int x, int y, int width, int height)>;
-// The format dialog: one of `sizes`, with `current` preselected; nullopt when cancelled.
-using TestCardFormatDialog =
-    std::function<std::optional<FrameSize>(const std::vector<FrameSize>& sizes, FrameSize current)>;
 
 class TestCardBackend : public CaptureBackend {
  public:
@@ -49,10 +47,9 @@ class TestCardBackend : public CaptureBackend {
   static constexpr FrameSize kDefaultSize{640, 480};
   static constexpr char kDriverName[] = "Mirestal test card";
 
-  // Hooks of the window layer, used by windows made afterwards. Without a surface the card
-  // runs unseen; without a dialog the format dialog changes nothing.
+  // The window layer's hook, used by windows made afterwards; without a surface the card runs
+  // unseen. CaptureRelease and CaptureResetForTests clear it.
   static void SetPreviewSurfaceFactory(PreviewSurfaceFactory factory);
-  static void SetFormatDialog(TestCardFormatDialog dialog);
 
   std::unique_ptr<CaptureWindow> CreateCaptureWindow(const std::string& window_name,
                                                      const CaptureHost& host, int x, int y,

@@ -28,6 +28,7 @@ struct CaptureState {
   CaptureStatusLabel* status_label = nullptr;
   CaptureNotifyHandler notify;
   CaptureMessageHandler show_message;
+  CaptureChooser chooser;
 
   CaptureBackend* test_backend = nullptr;
   CaptureBackendFactory camera_factory;
@@ -220,19 +221,38 @@ CaptureBackend* CaptureActiveBackend() {
   return s.owned_backend.get();
 }
 
-void CaptureResetForTests() {
+void CaptureSetChooser(CaptureChooser chooser) { State().chooser = std::move(chooser); }
+
+std::optional<int> CaptureChoose(const CaptureChoice& choice) {
+  const CaptureChooser& chooser = State().chooser;
+  if (!chooser) return std::nullopt;
+  std::optional<int> chosen = chooser(choice);
+  if (chosen && (*chosen < 0 || *chosen >= static_cast<int>(choice.items.size()))) {
+    return std::nullopt;
+  }
+  return chosen;
+}
+
+void CaptureRelease() {
   CaptureState& s = State();
-  s.window.reset();  // before the back end that made it
+  CaptureShutdown();  // the window goes before the back end that made it
   s.owned_backend.reset();
   s.test_backend = nullptr;
   s.camera_factory = nullptr;
+  TestCardBackend::SetPreviewSurfaceFactory(nullptr);
   s.host.reset();
-  s.driver_name = "No Driver";
-  s.frame_limit = 0;
-  s.image_file = "Image.bmp";
   s.status_label = nullptr;
   s.notify = nullptr;
   s.show_message = nullptr;
+  s.chooser = nullptr;
+}
+
+void CaptureResetForTests() {
+  CaptureRelease();
+  CaptureState& s = State();
+  s.driver_name = "No Driver";
+  s.frame_limit = 0;
+  s.image_file = "Image.bmp";
 }
 
 }  // namespace mirestal

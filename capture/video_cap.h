@@ -5,12 +5,20 @@
 // Start-up: CaptureSetHost, CaptureSetStatusLabel, CaptureSetNotify, CaptureStart; then, if it
 // answered yes, CaptureSetFrameLimit(45), CapturePreviewOn and the two dialog queries.
 // Capture: CaptureSetImageFile, CaptureGrabToFile, CaptureResumePreview.
+//
+// Lifetime: the module's state is static and outlives the application's objects, while its
+// window and back ends hold Qt objects and pointers to the application's widgets. The
+// application calls CaptureRelease() before its QApplication object ends (and before the host
+// panel, status label or dialogs go); nothing of the module may be used after that except a new
+// set-up from the start.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "capture/capture_window.h"
 
@@ -78,6 +86,27 @@ const std::string& CaptureFileName();
 uint32_t CaptureFrameLimit();
 bool CaptureHasWindow();
 
+// --- Choices ---
+
+// A choice that a back end's format or source dialog asks for: UTF-8 texts, the items offered,
+// the one selected at first, and the host panel as the dialog's parent.
+struct CaptureChoice {
+  std::string title, label;
+  std::vector<std::string> items;
+  int current = 0;
+  CaptureHost parent;
+};
+// Answers the index of the chosen item, or nullopt when the operator cancelled.
+using CaptureChooser = std::function<std::optional<int>(const CaptureChoice& choice)>;
+
+// The back ends' format and source dialogs ask this chooser instead of opening modal dialogs of
+// their own; the application's dialogs implement it (tests answer directly). Without one nothing
+// is ever chosen.
+void CaptureSetChooser(CaptureChooser chooser);
+// For back ends: the chooser's answer, or nullopt without a chooser or for an index outside
+// the items.
+std::optional<int> CaptureChoose(const CaptureChoice& choice);
+
 // --- Back ends ---
 using CaptureBackendFactory = std::function<std::unique_ptr<CaptureBackend>()>;
 
@@ -91,8 +120,13 @@ void CaptureUseBackend(CaptureBackend* backend);
 // end; else none (CaptureStart then makes no window and answers no).
 CaptureBackend* CaptureActiveBackend();
 
-// Destroys the window and returns every piece of module state to its start value, back ends
-// included. For tests.
+// Destroys the window (disconnecting its driver) and the back ends made from the environment or
+// the registered factory, and forgets everything that refers to the application: host, status
+// label, notify and message handlers, chooser, the registered camera back end, the test card's
+// preview surface and a back end given to CaptureUseBackend. Safe to call more than once.
+void CaptureRelease();
+
+// CaptureRelease, then every other piece of module state back to its start value. For tests.
 void CaptureResetForTests();
 
 }  // namespace mirestal

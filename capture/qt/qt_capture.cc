@@ -2,17 +2,12 @@
 
 #include <QCamera>
 #include <QCameraDevice>
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QElapsedTimer>
-#include <QInputDialog>
-#include <QListWidget>
 #include <QMediaCaptureSession>
 #include <QMediaDevices>
 #include <QPainter>
 #include <QPointer>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <QVideoFrameFormat>
 #include <QVideoSink>
 #include <cstring>
@@ -140,10 +135,10 @@ QCameraFormat PreferredFormat(const QList<QCameraFormat>& formats) {
 // A grab takes the latest frame only when it is this recent; cameras deliver several a second.
 constexpr qint64 kMaxFrameAgeMs = 1000;
 
-class QtCameraWindow : public CaptureWindow {
+class QtCameraWindow : public CaptureWindowBase {
  public:
   QtCameraWindow(const CaptureHost& host, int x, int y, int width, int height)
-      : preview_(MakePreview(host, x, y, width, height)), grabber_(&sink_) {
+      : host_(host), preview_(MakePreview(host, x, y, width, height)), grabber_(&sink_) {
     QObject::connect(&grabber_, &FrameGrabber::FrameArrived, &grabber_,
                      [this](const QVideoFrame& frame) { ShowFrame(frame); });
   }
@@ -152,10 +147,6 @@ class QtCameraWindow : public CaptureWindow {
     delete preview_.data();
   }
 
-  bool SetStatusCallback(CaptureStatusProc proc) override {
-    status_ = proc;
-    return true;
-  }
   bool DriverConnect(int index) override {
     const QList<QCameraDevice> devices = QMediaDevices::videoInputs();
     if (index < 0 || index >= devices.size()) return false;
@@ -166,11 +157,12 @@ class QtCameraWindow : public CaptureWindow {
     if (!format.isNull()) camera_->setCameraFormat(format);
     QObject::connect(camera_.get(), &QCamera::errorOccurred, camera_.get(),
                      [this](QCamera::Error, const QString& text) {
-                       if (status_) status_(this, 0, text.toStdString().c_str());
+                       Report(0, text.toStdString().c_str());
                      });
     // The sink is attached only to a real device (see QtCameraBackend).
     session_.setCamera(camera_.get());
     session_.setVideoSink(&sink_);
+    set_connected(true);
     camera_->start();
     return camera_->error() == QCamera::NoError;
   }
@@ -179,56 +171,33 @@ class QtCameraWindow : public CaptureWindow {
     return true;
   }
   bool GetDriverCaps(CaptureDriverCaps* caps) override {
-    if (!camera_) return false;
+    if (!connected()) return false;
     *caps = CaptureDriverCaps{};
     caps->fHasDlgVideoFormat = true;
     caps->fHasDlgVideoSource = true;
     caps->fCaptureInitialized = true;
     return true;
   }
-  bool GetSequenceSetup(CaptureParms* parms) override {
-    if (!camera_) return false;
-    *parms = parms_;
-    return true;
-  }
-  bool SetSequenceSetup(const CaptureParms& parms) override {
-    if (!camera_) return false;
-    parms_ = parms;
-    return true;
-  }
-  bool SetCaptureFile(const std::string&) override { return true; }
   bool SetScale(bool on) override {
+    CaptureWindowBase::SetScale(on);
     if (preview_) preview_->SetScale(on);
     return true;
   }
-  bool SetPreviewRate(int ms) override {
-    rate_ms_ = ms;
-    return true;
-  }
-  bool SetOverlay(bool) override { return true; }
   bool SetPreview(bool on) override {
     preview_on_ = on;
-    return camera_ != nullptr;
+    return connected();
   }
   bool DlgVideoFormat() override {
-    if (!camera_) return false;
+    if (!connected()) return false;
     const QList<QCameraFormat> formats = device_.videoFormats();
-    QDialog dialog(preview_ ? preview_->window() : nullptr);
-    dialog.setWindowTitle(QStringLiteral("视频格式"));
-    auto* list = new QListWidget(&dialog);
+    CaptureChoice choice{"视频格式", "格式:", {}, 0, host_};
     for (const QCameraFormat& f : formats) {
-      list->addItem(FormatText(f));
-      if (f == camera_->cameraFormat()) list->setCurrentRow(list->count() - 1);
+      if (f == camera_->cameraFormat()) choice.current = static_cast<int>(choice.items.size());
+      choice.items.push_back(FormatText(f).toStdString());
     }
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(list);
-    layout->addWidget(buttons);
-    if (dialog.exec() == QDialog::Accepted && list->currentRow() >= 0) {
+    if (std::optional<int> chosen = CaptureChoose(choice)) {
       camera_->stop();
-      camera_->setCameraFormat(formats[list->currentRow()]);
+      camera_->setCameraFormat(formats[*chosen]);
       camera_->start();
     }
     return true;
@@ -236,17 +205,12 @@ class QtCameraWindow : public CaptureWindow {
   bool DlgVideoSource() override {
     const QList<QCameraDevice> devices = QMediaDevices::videoInputs();
     if (devices.isEmpty()) return false;
-    QStringList names;
-    int current = 0;
+    CaptureChoice choice{"视频源", "摄像头:", {}, 0, host_};
     for (int i = 0; i < devices.size(); ++i) {
-      names << devices[i].description();
-      if (devices[i] == device_) current = i;
+      if (devices[i] == device_) choice.current = i;
+      choice.items.push_back(devices[i].description().toStdString());
     }
-    bool ok = false;
-    const QString chosen =
-        QInputDialog::getItem(preview_ ? preview_->window() : nullptr, QStringLiteral("视频源"),
-                              QStringLiteral("摄像头:"), names, current, false, &ok);
-    if (ok) DriverConnect(static_cast<int>(names.indexOf(chosen)));
+    if (std::optional<int> chosen = CaptureChoose(choice)) DriverConnect(*chosen);
     return true;
   }
   bool GrabFrame() override {
@@ -259,7 +223,6 @@ class QtCameraWindow : public CaptureWindow {
   bool SaveDib(const std::string& path) override {
     return grabbed_ && WriteFrameFile(path, *grabbed_);
   }
-  bool Abort() override { return true; }
 
  private:
   void Disconnect() {
@@ -268,25 +231,24 @@ class QtCameraWindow : public CaptureWindow {
     session_.setVideoSink(nullptr);
     session_.setCamera(nullptr);
     camera_.reset();
+    set_connected(false);
     grabber_.Clear();
   }
   void ShowFrame(const QVideoFrame& frame) {
     if (!preview_on_ || !preview_) return;
-    if (since_shown_.isValid() && since_shown_.elapsed() < rate_ms_) return;
+    if (since_shown_.isValid() && since_shown_.elapsed() < rate_ms()) return;
     since_shown_.restart();
     preview_->SetImage(frame.toImage());
   }
 
+  CaptureHost host_;
   QPointer<PreviewWidget> preview_;
   QMediaCaptureSession session_;
   QVideoSink sink_;
   FrameGrabber grabber_;
   QCameraDevice device_;
   std::unique_ptr<QCamera> camera_;
-  CaptureStatusProc status_ = nullptr;
-  CaptureParms parms_;
   bool preview_on_ = false;
-  int rate_ms_ = 40;
   QElapsedTimer since_shown_;
   std::optional<Bitmap> grabbed_;
 };
@@ -316,22 +278,6 @@ class QtPreviewSurface : public PreviewSurface {
   std::function<Bitmap()> next_frame_;
 };
 
-std::optional<FrameSize> TestCardFormatDialogQt(const std::vector<FrameSize>& sizes,
-                                                FrameSize current) {
-  QStringList names;
-  int current_index = 0;
-  for (size_t i = 0; i < sizes.size(); ++i) {
-    names << QStringLiteral("%1 x %2").arg(sizes[i].width).arg(sizes[i].height);
-    if (sizes[i] == current) current_index = static_cast<int>(i);
-  }
-  bool ok = false;
-  const QString chosen =
-      QInputDialog::getItem(nullptr, QStringLiteral("视频格式"), QStringLiteral("分辨率:"), names,
-                            current_index, false, &ok);
-  if (!ok) return std::nullopt;
-  return sizes[static_cast<size_t>(names.indexOf(chosen))];
-}
-
 }  // namespace
 
 std::unique_ptr<CaptureWindow> QtCameraBackend::CreateCaptureWindow(const std::string&,
@@ -352,7 +298,6 @@ void RegisterQtCaptureBackend() {
       [](const CaptureHost& host, int x, int y, int width, int height) {
         return std::make_unique<QtPreviewSurface>(host, x, y, width, height);
       });
-  TestCardBackend::SetFormatDialog(TestCardFormatDialogQt);
 }
 
 }  // namespace mirestal

@@ -1,7 +1,9 @@
-// The Qt back ends of the capture module: the real camera through Qt Multimedia, and the window
-// pieces (preview surface, format dialog) of the synthetic test card. Host panels are QWidgets.
+// The Qt back ends of the capture module: the real camera through Qt Multimedia, and the preview
+// surface of the synthetic test card. Host panels are QWidgets. The camera's format and source
+// dialogs are choices put to the module's chooser (CaptureSetChooser), never dialogs of their own.
 //
-// The application calls RegisterQtCaptureBackend() once, before CaptureStart().
+// The application calls RegisterQtCaptureBackend() once, before CaptureStart(), and
+// CaptureRelease() before its QApplication ends.
 #pragma once
 
 #include <QElapsedTimer>
@@ -25,7 +27,7 @@ Bitmap ImageToBitmap(const QImage& image);
 QImage BitmapToImage(const Bitmap& bitmap);
 
 // Installs the Qt Multimedia camera as the capture module's camera back end and gives the test
-// card a Qt preview surface and format dialog.
+// card a Qt preview surface.
 void RegisterQtCaptureBackend();
 
 // The child widget in the host panel that shows the live picture: the latest image, stretched

@@ -122,8 +122,6 @@ class QtBackendTest : public ::testing::Test {
   }
   ~QtBackendTest() override {
     CaptureResetForTests();
-    TestCardBackend::SetPreviewSurfaceFactory(nullptr);
-    TestCardBackend::SetFormatDialog(nullptr);
     unsetenv("MIRESTAL_CAMERA");
   }
   QWidget host_;
@@ -185,6 +183,31 @@ TEST_F(QtBackendTest, TestCardPreviewRunsInTheHostAndResumesAfterTheGrab) {
   EXPECT_GE(shown_at_confirm, 0);
   CaptureShutdown();
   EXPECT_EQ(host_.findChild<PreviewWidget*>(), nullptr);
+}
+
+// A scripted window presses the format button: the chooser answers and no dialog is shown (a
+// modal one would hang this test).
+TEST_F(QtBackendTest, FormatChoiceGoesToTheChooser) {
+  setenv("MIRESTAL_CAMERA", "testcard", 1);
+  std::optional<CaptureChoice> asked;
+  CaptureSetChooser([&](const CaptureChoice& choice) -> std::optional<int> {
+    asked = choice;
+    EXPECT_TRUE(QApplication::topLevelWidgets().contains(&host_));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    return 2;
+  });
+  CaptureSetHost(CaptureHost{&host_, 320, 240});
+  ASSERT_TRUE(CaptureStart());
+  CapturePreviewOn();
+  ASSERT_TRUE(CaptureHasFormatDialog());
+  CaptureShowFormatDialog();
+  ASSERT_TRUE(asked);
+  EXPECT_EQ(asked->title, "视频格式");
+  EXPECT_EQ(asked->parent.native, &host_);
+  EXPECT_EQ(asked->items.size(), 3u);
+  auto* preview = host_.findChild<PreviewWidget*>();
+  ASSERT_NE(preview, nullptr);
+  QTRY_COMPARE(preview->image().size(), QSize(800, 600));
 }
 
 }  // namespace

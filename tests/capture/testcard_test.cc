@@ -17,10 +17,7 @@ namespace {
 class TestCardTest : public ::testing::Test {
  protected:
   TestCardTest() { CaptureResetForTests(); }
-  ~TestCardTest() override {
-    CaptureResetForTests();
-    TestCardBackend::SetFormatDialog(nullptr);
-  }
+  ~TestCardTest() override { CaptureResetForTests(); }
 };
 
 TEST_F(TestCardTest, RenderingIsDeterministicAndMoves) {
@@ -92,17 +89,20 @@ TEST_F(TestCardTest, SelectedByTheEnvironmentAndStoresAPhotoEndToEnd) {
   EXPECT_GT(photo.At(5, 5)[2], photo.At(5, 5)[0] + 40);
 }
 
-TEST_F(TestCardTest, FormatDialogChoosesTheFrameSize) {
-  TestCardBackend::SetFormatDialog(
-      [](const std::vector<FrameSize>& sizes, FrameSize current) -> std::optional<FrameSize> {
-        EXPECT_EQ(sizes.size(), 3u);
-        EXPECT_EQ(current, (FrameSize{640, 480}));
-        return FrameSize{800, 600};
-      });
+TEST_F(TestCardTest, FormatChoiceChoosesTheFrameSize) {
+  int asked = 0;
+  CaptureSetChooser([&](const CaptureChoice& choice) -> std::optional<int> {
+    ++asked;
+    EXPECT_EQ(choice.items, (std::vector<std::string>{"320 x 240", "640 x 480", "800 x 600"}));
+    EXPECT_EQ(choice.current, 1);
+    return asked == 1 ? 7 : 2;  // an index outside the items changes nothing
+  });
   CaptureSetHost(CaptureHost{nullptr, 320, 240});
   ASSERT_TRUE(CaptureStart());
   CapturePreviewOn();
   CaptureShowFormatDialog();
+  CaptureShowFormatDialog();
+  EXPECT_EQ(asked, 2);
   testing::TempDir program, frames;
   PhotoStore store(program.path());
   PhotoCapture capture(store, frames.path());
