@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace mirestal {
 namespace {
@@ -21,7 +22,7 @@ struct ErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
-  int warnings;  // corrupt-data warnings: a decoded picture with them is refused
+  int warnings;  // corrupt-data warnings: the picture decodes, marked damaged
 };
 
 extern "C" void ErrorExit(j_common_ptr cinfo) {
@@ -85,20 +86,44 @@ bool EncodeRaw(const Bitmap* bitmap, int quality, unsigned char** out, unsigned 
   return true;
 }
 
-enum class DecodeStatus { kOk, kLibjpegError, kTooLarge, kWarnings };
+// kDamaged: the header was read and the picture decoded as far as possible, with warnings or
+// with an error part way through the data.
+enum class DecodeStatus { kOk, kLibjpegError, kTooLarge, kDamaged };
+
+// Four-channel rows (CMYK as libjpeg gives it) to RGB in place, left to right so that each RGB
+// pixel is written behind the CMYK pixel it comes from. Adobe files hold inverted CMYK.
+void CmykRowToRgb(unsigned char* row, int width, bool inverted) {
+  for (int x = 0; x < width; ++x) {
+    const unsigned char* in = row + 4 * x;
+    int c = in[0], m = in[1], y = in[2], k = in[3];
+    if (!inverted) {
+      c = 255 - c;
+      m = 255 - m;
+      y = 255 - y;
+      k = 255 - k;
+    }
+    unsigned char* out = row + 3 * x;
+    out[0] = static_cast<unsigned char>((c * k + 127) / 255);
+    out[1] = static_cast<unsigned char>((m * k + 127) / 255);
+    out[2] = static_cast<unsigned char>((y * k + 127) / 255);
+  }
+}
 
 // Reads the header and, when `pixels` is not null, decodes into it (RGB rows, top down; the
-// buffer is sized from the header through `resize`). Same contract as EncodeRaw.
+// buffer is sized from the header and starts grey). Same contract as EncodeRaw. `cmyk_row`
+// holds one four-channel row for CMYK and YCCK files.
 DecodeStatus DecodeRaw(const unsigned char* data, size_t size, JpegHeader* header, Bitmap* pixels,
-                       char* message) {
+                       std::vector<unsigned char>* cmyk_row, char* message) {
   jpeg_decompress_struct cinfo;
   ErrorManager errors;
   cinfo.err = &errors.pub;
   InitErrors(&errors);
+  // Changed between setjmp and a possible longjmp, hence volatile.
+  volatile bool decoding = false;
   if (setjmp(errors.jump)) {
     std::memcpy(message, errors.message, JMSG_LENGTH_MAX);
     jpeg_destroy_decompress(&cinfo);
-    return DecodeStatus::kLibjpegError;
+    return decoding ? DecodeStatus::kDamaged : DecodeStatus::kLibjpegError;
   }
   jpeg_create_decompress(&cinfo);
   cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
@@ -115,21 +140,32 @@ DecodeStatus DecodeRaw(const unsigned char* data, size_t size, JpegHeader* heade
     return DecodeStatus::kTooLarge;
   }
   if (pixels != nullptr) {
-    cinfo.out_color_space = JCS_RGB;
+    const bool four_channels =
+        cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    const bool inverted = cinfo.saw_Adobe_marker;
+    cinfo.out_color_space = four_channels ? JCS_CMYK : JCS_RGB;
+    // From here on a failure still leaves a picture of the header's size.
+    pixels->width = static_cast<int>(cinfo.image_width);
+    pixels->height = static_cast<int>(cinfo.image_height);
+    pixels->pixels.assign(static_cast<size_t>(cinfo.image_width) * cinfo.image_height * 3, 128);
+    if (four_channels) cmyk_row->resize(static_cast<size_t>(cinfo.image_width) * 4);
+    decoding = true;
     jpeg_start_decompress(&cinfo);
-    pixels->width = static_cast<int>(cinfo.output_width);
-    pixels->height = static_cast<int>(cinfo.output_height);
-    pixels->pixels.resize(static_cast<size_t>(cinfo.output_width) * cinfo.output_height * 3);
     while (cinfo.output_scanline < cinfo.output_height) {
-      JSAMPROW row = pixels->Row(static_cast<int>(cinfo.output_scanline));
-      jpeg_read_scanlines(&cinfo, &row, 1);
+      const int y = static_cast<int>(cinfo.output_scanline);
+      JSAMPROW row = four_channels ? cmyk_row->data() : pixels->Row(y);
+      if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) break;
+      if (four_channels) {
+        CmykRowToRgb(row, pixels->width, inverted);
+        std::memcpy(pixels->Row(y), row, static_cast<size_t>(pixels->width) * 3);
+      }
     }
     jpeg_finish_decompress(&cinfo);
   }
   jpeg_destroy_decompress(&cinfo);
   if (errors.warnings > 0 && pixels != nullptr) {
     std::memcpy(message, errors.message, JMSG_LENGTH_MAX);
-    return DecodeStatus::kWarnings;
+    return DecodeStatus::kDamaged;
   }
   return DecodeStatus::kOk;
 }
@@ -142,8 +178,9 @@ void ThrowDecodeStatus(DecodeStatus status, const JpegHeader& header, const char
       throw EJpegTooLarge("JPEG image too large: " + std::to_string(header.width) + "x" +
                        std::to_string(header.height));
     case DecodeStatus::kLibjpegError:
-    case DecodeStatus::kWarnings:
       throw EJpegError(message);
+    case DecodeStatus::kDamaged:
+      return;
   }
 }
 
@@ -164,19 +201,26 @@ JpegHeader ReadJpegHeader(std::string_view file) {
   JpegHeader header;
   char message[JMSG_LENGTH_MAX];
   DecodeStatus status = DecodeRaw(reinterpret_cast<const unsigned char*>(file.data()), file.size(),
-                                  &header, nullptr, message);
+                                  &header, nullptr, nullptr, message);
   ThrowDecodeStatus(status, header, message);
   return header;
 }
 
-Bitmap DecodeJpeg(std::string_view file) {
+DecodedJpeg DecodeJpegDetailed(std::string_view file) {
   JpegHeader header;
-  Bitmap bitmap;
+  DecodedJpeg result;
+  std::vector<unsigned char> cmyk_row;
   char message[JMSG_LENGTH_MAX];
   DecodeStatus status = DecodeRaw(reinterpret_cast<const unsigned char*>(file.data()), file.size(),
-                                  &header, &bitmap, message);
+                                  &header, &result.bitmap, &cmyk_row, message);
   ThrowDecodeStatus(status, header, message);
-  return bitmap;
+  if (status == DecodeStatus::kDamaged) {
+    result.damaged = true;
+    result.problem = message;
+  }
+  return result;
 }
+
+Bitmap DecodeJpeg(std::string_view file) { return DecodeJpegDetailed(file).bitmap; }
 
 }  // namespace mirestal

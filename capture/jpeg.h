@@ -47,8 +47,19 @@ struct JpegHeader {
 // when it promises an absurd picture (see the limits above).
 JpegHeader ReadJpegHeader(std::string_view file);
 
-// Decodes at full size with libjpeg's default decompression settings, RGB output (grayscale is
-// widened to RGB). Throws EJpegError for anything libjpeg rejects, and for a truncated file.
+// A picture decoded as far as its data allows.
+struct DecodedJpeg {
+  Bitmap bitmap;         // full size; rows that could not be decoded are grey
+  bool damaged = false;  // the data is cut short or corrupt (libjpeg warned or stopped)
+  std::string problem;   // libjpeg's first message about the damage
+};
+
+// Decodes at full size with libjpeg's default decompression settings into RGB: greyscale is
+// widened, CMYK and YCCK are converted (inverted CMYK when the file carries the Adobe marker, as
+// the programs that write such files do). Only a header that cannot be read (or that promises an
+// absurd picture) throws EJpegError; damaged or cut data gives what decodes, marked damaged.
+DecodedJpeg DecodeJpegDetailed(std::string_view file);
+// DecodeJpegDetailed's picture: what the photo panel draws.
 Bitmap DecodeJpeg(std::string_view file);
 
 }  // namespace mirestal

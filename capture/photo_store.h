@@ -74,8 +74,9 @@ class PhotoStore {
   void WritePhoto(const std::string& path, const Bitmap& picture,
                   int quality = kPhotoJpegQuality) const;
 
-  // Reads the whole file and decodes it. A zero-length file gives an empty Bitmap. Throws
-  // IoError when the file cannot be read and EJpegError when it does not decode.
+  // Reads the whole file and decodes it as far as its data allows (a cut or damaged photo is
+  // drawn in part). A zero-length file gives an empty Bitmap. Throws IoError when the file
+  // cannot be read and EJpegError when its header does not read.
   Bitmap ReadPhoto(const std::string& path) const;
 
   // The file's bytes through the store's file system (IoError on failure).

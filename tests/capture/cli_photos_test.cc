@@ -27,6 +27,7 @@ TEST(CliPhotosTest, ReportsEveryVisibleStudent) {
   testing::WriteFile(photos + "20110001.jpg", jpeg);
   testing::WriteFile(photos + "20110003.jpg", "not a jpeg");
   testing::WriteFile(photos + "20110004.jpg", "");
+  testing::WriteFile(photos + "20110007.jpg", jpeg.substr(0, jpeg.size() / 2));  // cut short
   testing::WriteFile(photos + "张三.jpg", jpeg);
   testing::WriteFile(photos + ".jpg", jpeg);               // no blank key may claim this one
   ASSERT_TRUE(ForceDirectories(photos + "20110005.jpg"));  // a folder is no photo
@@ -40,6 +41,7 @@ TEST(CliPhotosTest, ReportsEveryVisibleStudent) {
                                  .Record({"20110004", Gbk("丁")})
                                  .Record({"20110005", Gbk("戊")})
                                  .Record({"20110006", Gbk("己")}, /*deleted=*/true)
+                                 .Record({"20110007", Gbk("壬")})
                                  .Record({Gbk("张三"), Gbk("张三")})
                                  .Record({"", Gbk("庚")})
                                  .Record({"../x", Gbk("辛")})
@@ -58,12 +60,13 @@ TEST(CliPhotosTest, ReportsEveryVisibleStudent) {
                      "20110003\tunreadable\n"
                      "20110004\tunreadable\n"
                      "20110005\tmissing\n"
+                     "20110007\tdamaged 300x400 " + std::to_string(jpeg.size() / 2) + "\n"
                      "张三\tpresent 300x400 " +
                      size +
                      "\n"
                      "\trefused-key\n"
                      "../x\trefused-key\n"
-                     "present 2, missing 2, unreadable 2, refused-key 2\n");
+                     "present 2, damaged 1, missing 2, unreadable 2, refused-key 2\n");
 }
 
 TEST(CliPhotosTest, RosterWithoutKeyFieldOrMissingFileFails) {

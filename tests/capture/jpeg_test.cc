@@ -8,6 +8,7 @@
 // clang-format on
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "capture/bitmap.h"
@@ -146,15 +147,34 @@ TEST(JpegTest, EncodingIsByteIdenticalToCjpegQuality80) {
   EXPECT_EQ(EncodeJpeg(crop), testing::ReadFile(dir.File("c.jpg")));
 }
 
-TEST(JpegTest, DamagedFilesFailWithoutEndingTheProcess) {
+TEST(JpegTest, UnreadableHeadersFailWithoutEndingTheProcess) {
   const std::string good = EncodeJpeg(CopyRect(Frame640(), 168, 38, 300, 400));
-  EXPECT_THROW(ReadJpegHeader(""), EJpegError);
-  EXPECT_THROW(ReadJpegHeader("not a jpeg at all"), EJpegError);
-  EXPECT_THROW(ReadJpegHeader(good.substr(0, 20)), EJpegError);
-  // The decoder refuses a picture cut short (libjpeg would pad it with grey).
-  EXPECT_NO_THROW(ReadJpegHeader(good.substr(0, good.size() / 2)));
-  EXPECT_THROW(DecodeJpeg(good.substr(0, good.size() / 2)), EJpegError);
+  for (const std::string& bad : {std::string(), std::string("not a jpeg at all"), good.substr(0, 20)}) {
+    EXPECT_THROW(ReadJpegHeader(bad), EJpegError);
+    EXPECT_THROW(DecodeJpeg(bad), EJpegError);
+  }
   EXPECT_THROW(EncodeJpeg(Bitmap()), EJpegError);
+}
+
+// A photo whose header reads is drawn as far as its data decodes and marked damaged.
+TEST(JpegTest, CutOrCorruptDataDecodesAsFarAsItGoes) {
+  const std::string good = EncodeJpeg(CopyRect(Frame640(), 168, 38, 300, 400));
+  const DecodedJpeg whole = DecodeJpegDetailed(good);
+  EXPECT_FALSE(whole.damaged);
+  std::string corrupt = good;
+  corrupt.insert(good.size() / 2, "\xFF\xD3");  // a restart marker where none belongs
+  for (const std::string& damaged : {good.substr(0, good.size() / 2), corrupt}) {
+    const DecodedJpeg part = DecodeJpegDetailed(damaged);
+    EXPECT_TRUE(part.damaged);
+    EXPECT_FALSE(part.problem.empty());
+    ASSERT_EQ(part.bitmap.width, 300);
+    ASSERT_EQ(part.bitmap.height, 400);
+    // The first rows decode exactly as in the whole file.
+    for (int y = 0; y < 8; ++y) {
+      ASSERT_EQ(std::memcmp(part.bitmap.Row(y), whole.bitmap.Row(y), 300 * 3), 0) << y;
+    }
+    EXPECT_NE(part.bitmap.pixels, whole.bitmap.pixels);
+  }
 }
 
 // The frame header's height and width fields (after FFC0, length, precision).
@@ -182,7 +202,9 @@ TEST(JpegTest, HeadersPromisingHugePicturesAreRefused) {
   EXPECT_THROW(DecodeJpeg(WithSize(good, 10000, 5000)), EJpegError);
 }
 
-TEST(JpegTest, GrayscaleIsWidenedToRgb) {
+// A 16x8 picture of one colour in the given colour space, as another program would write it
+// (libjpeg writes the Adobe marker for CMYK).
+std::string EncodeOneColour(J_COLOR_SPACE space, std::vector<unsigned char> pixel) {
   jpeg_compress_struct c;
   jpeg_error_mgr err;
   c.err = jpeg_std_error(&err);
@@ -192,11 +214,13 @@ TEST(JpegTest, GrayscaleIsWidenedToRgb) {
   jpeg_mem_dest(&c, &buf, &size);
   c.image_width = 16;
   c.image_height = 8;
-  c.input_components = 1;
-  c.in_color_space = JCS_GRAYSCALE;
+  c.input_components = static_cast<int>(pixel.size());
+  c.in_color_space = space;
   jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 95, TRUE);
   jpeg_start_compress(&c, TRUE);
-  std::vector<unsigned char> row(16, 100);
+  std::vector<unsigned char> row;
+  for (int x = 0; x < 16; ++x) row.insert(row.end(), pixel.begin(), pixel.end());
   while (c.next_scanline < 8) {
     JSAMPROW r = row.data();
     jpeg_write_scanlines(&c, &r, 1);
@@ -205,11 +229,30 @@ TEST(JpegTest, GrayscaleIsWidenedToRgb) {
   jpeg_destroy_compress(&c);
   std::string file(reinterpret_cast<char*>(buf), size);
   std::free(buf);
-  EXPECT_TRUE(ReadJpegHeader(file).grayscale);
-  Bitmap b = DecodeJpeg(file);
-  ASSERT_EQ(b.pixels.size(), 16u * 8 * 3);
-  EXPECT_NEAR(b.At(5, 5)[0], 100, 2);
-  EXPECT_EQ(b.At(5, 5)[0], b.At(5, 5)[2]);
+  return file;
+}
+
+TEST(JpegTest, GrayscaleAndCmykDecodeToRgb) {
+  struct Case {
+    J_COLOR_SPACE space;
+    std::vector<unsigned char> pixel;
+    int r, g, b;
+  } cases[] = {
+      {JCS_GRAYSCALE, {100}, 100, 100, 100},
+      // Inverted CMYK (Adobe): no cyan, full magenta and yellow, no black: red.
+      {JCS_CMYK, {255, 0, 0, 255}, 255, 0, 0},
+      {JCS_CMYK, {255, 255, 255, 128}, 128, 128, 128},  // half black
+  };
+  for (const Case& c : cases) {
+    const std::string file = EncodeOneColour(c.space, c.pixel);
+    EXPECT_EQ(ReadJpegHeader(file).grayscale, c.space == JCS_GRAYSCALE);
+    const DecodedJpeg d = DecodeJpegDetailed(file);
+    EXPECT_FALSE(d.damaged) << d.problem;
+    ASSERT_EQ(d.bitmap.pixels.size(), 16u * 8 * 3);
+    EXPECT_NEAR(d.bitmap.At(5, 5)[0], c.r, 3) << c.space;
+    EXPECT_NEAR(d.bitmap.At(5, 5)[1], c.g, 3) << c.space;
+    EXPECT_NEAR(d.bitmap.At(5, 5)[2], c.b, 3) << c.space;
+  }
 }
 
 }  // namespace

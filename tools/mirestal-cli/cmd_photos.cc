@@ -1,8 +1,9 @@
 // photos: checks a photo folder against a roster before the photos are handed in.
 //
-// One line per visible student: the trimmed key, then "present WxH BYTES", "missing",
-// "unreadable" (the file does not decode as a JPEG; an empty file included) or "refused-key"
-// (the key cannot name a photo file). Then one summary line with the four counts.
+// One line per visible student: the trimmed key, then "present WxH BYTES", "damaged WxH BYTES"
+// (the header reads but the picture data is cut short or corrupt: the window shows only part of
+// it), "missing", "unreadable" (no JPEG header; an empty file included) or "refused-key" (the
+// key cannot name a photo file). Then one summary line with the five counts.
 #include <cstdio>
 #include <string>
 
@@ -44,7 +45,7 @@ int RunPhotos(const std::vector<std::string>& args) {
   TField* key_field = dataset.FindField(key_name);
   if (!key_field) throw std::runtime_error(roster + ": the roster has no field 考籍号");
 
-  int present = 0, missing = 0, unreadable = 0, refused = 0;
+  int present = 0, damaged = 0, missing = 0, unreadable = 0, refused = 0;
   for (dataset.First(); !dataset.Eof(); dataset.Next()) {
     const std::string key = key_field->AsString();
     std::string line = KeyForMessage(TrimKey(key)) + "\t";
@@ -58,10 +59,10 @@ int RunPhotos(const std::vector<std::string>& args) {
     } else {
       try {
         const std::string bytes = store.ReadWholeFile(*path);
-        const Bitmap photo = DecodeJpeg(bytes);
-        line += "present " + std::to_string(photo.width) + "x" + std::to_string(photo.height) +
-                " " + std::to_string(bytes.size());
-        ++present;
+        const DecodedJpeg photo = DecodeJpegDetailed(bytes);
+        line += (photo.damaged ? "damaged " : "present ") + std::to_string(photo.bitmap.width) +
+                "x" + std::to_string(photo.bitmap.height) + " " + std::to_string(bytes.size());
+        ++(photo.damaged ? damaged : present);
       } catch (const std::exception&) {
         line += "unreadable";
         ++unreadable;
@@ -70,8 +71,8 @@ int RunPhotos(const std::vector<std::string>& args) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
   }
-  std::printf("present %d, missing %d, unreadable %d, refused-key %d\n", present, missing,
-              unreadable, refused);
+  std::printf("present %d, damaged %d, missing %d, unreadable %d, refused-key %d\n", present,
+              damaged, missing, unreadable, refused);
   return 0;
 }
 
