@@ -55,8 +55,7 @@ int main(int argc, char** argv) {
   const double ours_cpu = CpuSeconds() - cpu_start;
   std::printf("mirestal: %d visible records in %.3f s = %.0f records/s (%zu text bytes)\n",
               visited, ours, visited / ours, bytes);
-  std::printf("mirestal: processor time %.3f s = %.0f records/s\n", ours_cpu,
-              visited / ours_cpu);
+  std::printf("mirestal: processor time %.3f s = %.0f records/s\n", ours_cpu, visited / ours_cpu);
 
   // dbfread on the same file, timed from inside Python so that interpreter start-up is not
   // counted against it.

@@ -108,7 +108,9 @@ class GbkTables {
     const size_t n = static_cast<size_t>(dst - out);
     if (in_left != 0 || n == 0 || n > 3) return 0;
     uint32_t packed = static_cast<uint32_t>(n) << 24;
-    for (size_t i = 0; i < n; ++i) packed |= static_cast<uint32_t>(static_cast<uint8_t>(out[i])) << (8 * i);
+    for (size_t i = 0; i < n; ++i) {
+      packed |= static_cast<uint32_t>(static_cast<uint8_t>(out[i])) << (8 * i);
+    }
     return packed;
   }
 
@@ -142,8 +144,7 @@ char* GbkToUtf8Into(std::string_view gbk, char* dst) {
     uint32_t packed = tables->Single(*p);
     if (packed != 0) {
       ++p;
-    } else if (tables->IsLead(*p) && p + 1 < end &&
-               (packed = tables->Pair(p[0], p[1])) != 0) {
+    } else if (tables->IsLead(*p) && p + 1 < end && (packed = tables->Pair(p[0], p[1])) != 0) {
       p += 2;
     } else {
       // Invalid, or a lead byte whose pair iconv refuses (it loses only its first byte), or a

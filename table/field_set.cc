@@ -78,7 +78,8 @@ bool ParseFloat(std::string_view s, double* value) {
 
 // Days since 0001-01-01 counted from 1 (the day number of the T fields less 1,721,425).
 int64_t DayNumber(const TDate& d) {
-  return DaysFromCivil(d.year, d.month, d.day) + 719163;  // 1970-01-01 is day 719,163 after 0001-01-01
+  // 1970-01-01 is day 719,163 after 0001-01-01.
+  return DaysFromCivil(d.year, d.month, d.day) + 719163;
 }
 
 int CurrentYear() {

@@ -60,7 +60,8 @@ TEST(CliPhotosTest, ReportsEveryVisibleStudent) {
                      "20110003\tunreadable\n"
                      "20110004\tunreadable\n"
                      "20110005\tmissing\n"
-                     "20110007\tdamaged 300x400 " + std::to_string(jpeg.size() / 2) + "\n"
+                     "20110007\tdamaged 300x400 " +
+                     std::to_string(jpeg.size() / 2) + "\n"
                      "张三\tpresent 300x400 " +
                      size +
                      "\n"

@@ -149,7 +149,8 @@ TEST(JpegTest, EncodingIsByteIdenticalToCjpegQuality80) {
 
 TEST(JpegTest, UnreadableHeadersFailWithoutEndingTheProcess) {
   const std::string good = EncodeJpeg(CopyRect(Frame640(), 168, 38, 300, 400));
-  for (const std::string& bad : {std::string(), std::string("not a jpeg at all"), good.substr(0, 20)}) {
+  for (const std::string& bad :
+       {std::string(), std::string("not a jpeg at all"), good.substr(0, 20)}) {
     EXPECT_THROW(ReadJpegHeader(bad), EJpegError);
     EXPECT_THROW(DecodeJpeg(bad), EJpegError);
   }

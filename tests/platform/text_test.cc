@@ -32,7 +32,7 @@ TEST(Text, FindMatchesOnlyAtCharacterStarts) {
     bool fold;
     size_t want;
   } cases[] = {
-      {"\x81\x41", "A", false, npos},               // never the trail byte
+      {"\x81\x41", "A", false, npos},  // never the trail byte
       {"\x81\x61", "A", true, npos},
       {"\x81\x41" "A", "A", false, 2},
       {"x\x81\x61" "a", "a", true, 3},
@@ -40,8 +40,8 @@ TEST(Text, FindMatchesOnlyAtCharacterStarts) {
       {"\xBF\xBC\xBA\xC5", "\xBA\xC5", false, 2},
       {"G3-\xB6\xA1", "g3-", true, 0},
       {"G3-\xB6\xA1", "g3-", false, npos},
-      {"\x81\x41", "\x81\x61", true, npos},          // double-byte characters match exactly
-      {"\xBF\xBC", "\xBF", false, npos},             // a cut lead byte is not half a character
+      {"\x81\x41", "\x81\x61", true, npos},  // double-byte characters match exactly
+      {"\xBF\xBC", "\xBF", false, npos},      // a cut lead byte is not half a character
       {"abc", "", true, 0},
       {"ab", "abc", true, npos},
   };
