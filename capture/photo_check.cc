@@ -133,11 +133,15 @@ PhotoFileCheck CheckPhotoBytes(std::string_view bytes, const PhotoRules& rules) 
   if (check.colour == PhotoColour::kCmyk) check.defects.push_back(PhotoDefect::kCmyk);
   if (header.progressive) check.defects.push_back(PhotoDefect::kProgressive);
   if (!IsThreeByFour(header.width, header.height)) check.defects.push_back(PhotoDefect::kRatio);
-  // The decoder gives RGB, which libjpeg cannot make from four channels; such a file is
-  // refused for its colour space already.
-  if (rules.decode && check.colour != PhotoColour::kCmyk) {
+  // The decoder draws what it can of damaged data; a damaged flag or an error both fail the
+  // photo.
+  if (rules.decode) {
     try {
-      DecodeJpeg(bytes);
+      const DecodedJpeg decoded = DecodeJpegDetailed(bytes);
+      if (decoded.damaged) {
+        check.defects.push_back(PhotoDefect::kDamaged);
+        check.detail = decoded.problem;
+      }
     } catch (const EJpegError& e) {
       check.defects.push_back(PhotoDefect::kDamaged);
       check.detail = e.what();
@@ -337,10 +341,13 @@ StoredPhoto StoreCheckedPhoto(const PhotoStore& store, const std::string& path,
                            " bytes instead of " + std::to_string(stored.bytes));
   }
   try {
-    const Bitmap decoded = DecodeJpeg(back);
-    if (decoded.width != picture.width || decoded.height != picture.height) {
-      throw EPhotoCheckError("the photo read back is " + std::to_string(decoded.width) + "x" +
-                             std::to_string(decoded.height));
+    const DecodedJpeg decoded = DecodeJpegDetailed(back);
+    if (decoded.damaged) {
+      throw EPhotoCheckError("the photo read back does not decode: " + decoded.problem);
+    }
+    if (decoded.bitmap.width != picture.width || decoded.bitmap.height != picture.height) {
+      throw EPhotoCheckError("the photo read back is " + std::to_string(decoded.bitmap.width) +
+                             "x" + std::to_string(decoded.bitmap.height));
     }
   } catch (const EJpegError& e) {
     throw EPhotoCheckError("the photo read back does not decode: " + std::string(e.what()));
