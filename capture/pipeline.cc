@@ -1,7 +1,5 @@
 #include "capture/pipeline.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "capture/crop.h"
@@ -111,7 +109,8 @@ CatchPhotoResult PhotoCapture::CatchPhoto(const CatchPhotoRequest& request,
     }
     bytes.resize(done);
   } catch (const IoError& e) {
-    return Message(PhotoMessageKind::kError, e.code() == ENOENT ? kMsgFileNotFound : e.what());
+    return Message(PhotoMessageKind::kError,
+                   e.kind() == IoErrorKind::kNotFound ? kMsgFileNotFound : e.what());
   }
 
   Bitmap crop;
@@ -165,8 +164,7 @@ CatchPhotoResult PhotoCapture::SaveCatchedPhoto(std::string_view key, const Bitm
     return r;
   } catch (const IoError& e) {
     // The photo box keeps the capture; the old photo, if any, is untouched.
-    return Message(PhotoMessageKind::kError, "Cannot create file \"" + *path + "\". " +
-                                                 (e.code() ? std::strerror(e.code()) : e.what()));
+    return Message(PhotoMessageKind::kError, "Cannot create file \"" + *path + "\". " + e.reason());
   } catch (const EJpegError& e) {
     return Message(PhotoMessageKind::kError, e.what());
   }

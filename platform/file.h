@@ -7,18 +7,40 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace mirestal {
 
-// An operating-system failure. `code` is the errno value (0 when there is none); what() is an
-// English description in UTF-8. Callers translate it into their own message texts.
+// The portable meaning of an operating-system failure. Code outside platform/ decides on this,
+// never on the system's error numbers.
+enum class IoErrorKind {
+  kNotFound,      // the file or a folder of its path does not exist
+  kAccessDenied,  // no rights, read-only, or not a regular file where one is needed
+  kLocked,        // another opener (another copy of the program too) holds the file
+  kOther,
+};
+
+// The kind of a system error number (errno on Linux); defined by the platform's file layer.
+IoErrorKind IoErrorKindOf(int code);
+
+// An operating-system failure. what() is an English description in UTF-8 naming the file;
+// reason() is the system's own text of the failure alone ("Permission denied"). `code` is the
+// system's error number (0 when there is none) and is for platform code only. Callers translate
+// the failure into their own message texts by kind().
 class IoError : public std::runtime_error {
  public:
-  IoError(const std::string& what, int code) : std::runtime_error(what), code_(code) {}
+  IoError(const std::string& what, IoErrorKind kind, int code = 0, std::string reason = {})
+      : std::runtime_error(what), kind_(kind), code_(code), reason_(std::move(reason)) {}
+  // A failure known only by its system error number.
+  IoError(const std::string& what, int code) : IoError(what, IoErrorKindOf(code), code) {}
+  IoErrorKind kind() const { return kind_; }
   int code() const { return code_; }
+  std::string reason() const { return reason_.empty() ? what() : reason_; }
 
  private:
+  IoErrorKind kind_;
   int code_;
+  std::string reason_;
 };
 
 enum class Access { kRead, kReadWrite };
@@ -43,31 +65,58 @@ class File {
   virtual void UnlockRange(uint64_t offset, uint64_t length) = 0;
 };
 
+// Every file operation of the program goes through one FileSystem, so that a test can make any
+// of them fail (fault_file.h). Paths are UTF-8 on Linux. Operations that change something throw
+// IoError; queries answer false when the answer cannot be had.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // Opens an existing file. With Share::kNone the file is also locked with an advisory
-  // exclusive lock, so that a second opener (another copy of this program included) fails.
-  // Throws IoError when the file is missing, locked or not accessible.
+  // Opens an existing regular file; anything else (a folder, a named pipe, a device) is refused
+  // with kAccessDenied without waiting for a writer or touching the device. With Share::kNone
+  // the file is also locked with an advisory exclusive lock, so that a second opener (another
+  // copy of this program included) fails with kLocked. Read-write access to a read-only file is
+  // refused (kAccessDenied) even for an administrator.
   virtual std::unique_ptr<File> Open(const std::string& path, Access access, Share share) = 0;
-  // Creates (or empties) a file for reading and writing, exclusively.
+  // Creates a file for reading and writing, exclusively, or empties an existing regular one once
+  // its lock is held (never before: a file held by another opener keeps its bytes). Read-only
+  // files and non-regular files are refused.
   virtual std::unique_ptr<File> Create(const std::string& path) = 0;
+  // Creates a new regular file in `folder` (ending in a separator or not; empty: the working
+  // folder) named `prefix` followed by a suffix no one can predict, exclusively: an existing
+  // name of any kind, a planted link included, is never opened, never followed and never
+  // emptied. The file is held exclusively; its path goes to *path_out. On failure *path_out
+  // holds the last name tried.
+  virtual std::unique_ptr<File> CreateExclusiveTemp(const std::string& folder,
+                                                    const std::string& prefix,
+                                                    std::string* path_out) = 0;
   // Replaces `to` with `from` atomically (rename); then makes the rename durable.
   virtual void Rename(const std::string& from, const std::string& to) = 0;
-  // Deletes a file; throws IoError on failure.
+  // Deletes a file (a link itself, never what it points to).
   virtual void Remove(const std::string& path) = 0;
+
+  // A regular file (not a folder, pipe or device) is at `path`.
+  virtual bool Exists(const std::string& path) = 0;
+  virtual bool DirectoryExists(const std::string& path) = 0;
+  // The read-only attribute: the owner's write permission on Linux.
+  virtual bool IsReadOnly(const std::string& path) = 0;
+  virtual void SetReadOnly(const std::string& path, bool read_only) = 0;
+  // Creates a folder and its parents; true when the folder exists afterwards.
+  virtual bool MakeDirectories(const std::string& path) = 0;
+  // Both names lead to the same file (device and inode on Linux), however spelled and through
+  // any links; false when either is missing.
+  virtual bool SameFile(const std::string& a, const std::string& b) = 0;
 
   // The real file system of the machine.
   static FileSystem& Default();
 };
 
-// File attributes and simple queries on the real file system (paths in UTF-8 on Linux).
+// The same queries on FileSystem::Default(), for code that has no file system of its own.
 bool FileExists(const std::string& path);       // a regular file (not a folder) exists
 bool DirectoryExists(const std::string& path);
-bool PathExists(const std::string& path);        // anything exists under that name
-// Read-only maps to the owner's write permission on Linux.
+bool PathExists(const std::string& path);  // anything exists under that name, a link too
 bool IsReadOnly(const std::string& path);
+// Failures are silent.
 void SetReadOnly(const std::string& path, bool read_only);
 // Clears the read-only attribute, then deletes the file; failures are silent.
 void ForceDeleteFile(const std::string& path);

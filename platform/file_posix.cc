@@ -1,19 +1,26 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "platform/file.h"
 
 namespace mirestal {
 namespace {
 
+[[noreturn]] void ThrowErrno(const std::string& what, const std::string& path, int code,
+                             IoErrorKind kind) {
+  throw IoError(what + " " + path + ": " + std::strerror(code), kind, code, std::strerror(code));
+}
+
 [[noreturn]] void ThrowErrno(const std::string& what, const std::string& path, int code) {
-  throw IoError(what + " " + path + ": " + std::strerror(code), code);
+  ThrowErrno(what, path, code, IoErrorKindOf(code));
 }
 
 // Owns a descriptor; closing it also drops the flock taken at open.
@@ -91,41 +98,95 @@ class PosixFile : public File {
 
 // Takes the advisory whole-file lock that stands in for the sharing mode: exclusive openers
 // take LOCK_EX, sharing openers LOCK_SH, so each excludes the other as the sharing modes do.
+// Closes `fd` and throws on failure.
 void LockWholeFile(int fd, Share share, const std::string& path) {
   int op = (share == Share::kNone ? LOCK_EX : LOCK_SH) | LOCK_NB;
   if (::flock(fd, op) != 0) {
-    int code = errno == EWOULDBLOCK ? EACCES : errno;
+    int code = errno;
     ::close(fd);
+    if (code == EWOULDBLOCK) ThrowErrno("cannot open", path, code, IoErrorKind::kLocked);
     ThrowErrno("cannot open", path, code);
   }
+}
+
+// Checks what an open descriptor is before anything is read or written through it: only a
+// regular file passes, and with `writing` only one whose owner may write (the read-only
+// attribute holds for an administrator too). Closes `fd` and throws otherwise.
+void CheckRegular(int fd, const std::string& what, const std::string& path, bool writing) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    int code = errno;
+    ::close(fd);
+    ThrowErrno(what, path, code);
+  }
+  int code = !S_ISREG(st.st_mode)                 ? (S_ISDIR(st.st_mode) ? EISDIR : EINVAL)
+             : writing && !(st.st_mode & S_IWUSR) ? EACCES
+                                                  : 0;
+  if (code != 0) {
+    ::close(fd);
+    ThrowErrno(what, path, code, IoErrorKind::kAccessDenied);
+  }
+  // Opened without blocking so that a named pipe cannot hang the open; a regular file reads
+  // and writes the same either way, but the flag is cleared all the same.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+}
+
+// Twelve characters from [0-9A-Za-z], taken from the kernel's random source.
+std::string RandomSuffix() {
+  static constexpr char kAlphabet[] =
+      "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  unsigned char bytes[12];
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    std::random_device device;
+    for (unsigned char& b : bytes) b = static_cast<unsigned char>(device());
+  }
+  std::string suffix;
+  for (unsigned char b : bytes) suffix.push_back(kAlphabet[b % (sizeof kAlphabet - 1)]);
+  return suffix;
 }
 
 class PosixFileSystem : public FileSystem {
  public:
   std::unique_ptr<File> Open(const std::string& path, Access access, Share share) override {
-    int flags = (access == Access::kRead ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+    const bool writing = access == Access::kReadWrite;
+    int flags = (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     int fd = ::open(path.c_str(), flags);
     if (fd < 0) ThrowErrno("cannot open", path, errno);
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      int code = errno ? errno : EISDIR;
-      ::close(fd);
-      ThrowErrno("cannot open", path, S_ISDIR(st.st_mode) ? EISDIR : code);
-    }
-    // The read-only attribute is the owner's write bit; root would otherwise ignore it.
-    if (access == Access::kReadWrite && (st.st_mode & S_IWUSR) == 0) {
-      ::close(fd);
-      ThrowErrno("cannot open", path, EACCES);
-    }
+    CheckRegular(fd, "cannot open", path, writing);
     LockWholeFile(fd, share, path);
     return std::make_unique<PosixFile>(fd, path);
   }
 
   std::unique_ptr<File> Create(const std::string& path) override {
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
     if (fd < 0) ThrowErrno("cannot create", path, errno);
+    CheckRegular(fd, "cannot create", path, /*writing=*/true);
     LockWholeFile(fd, Share::kNone, path);
+    // Emptied only now that the lock is held: a file another program holds keeps its bytes.
+    if (::ftruncate(fd, 0) != 0) {
+      int code = errno;
+      ::close(fd);
+      ThrowErrno("cannot create", path, code);
+    }
     return std::make_unique<PosixFile>(fd, path);
+  }
+
+  std::unique_ptr<File> CreateExclusiveTemp(const std::string& folder, const std::string& prefix,
+                                            std::string* path_out) override {
+    std::string base = folder;
+    if (!base.empty() && base.back() != '/') base += '/';
+    // A clash with an existing name is retried with another suffix; with 62^12 suffixes a
+    // clash twice running means someone is planting names.
+    for (int attempt = 0;; ++attempt) {
+      *path_out = base + prefix + RandomSuffix();
+      int fd = ::open(path_out->c_str(),
+                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
+      if (fd >= 0) {
+        LockWholeFile(fd, Share::kNone, *path_out);
+        return std::make_unique<PosixFile>(fd, *path_out);
+      }
+      if (errno != EEXIST || attempt == 10) ThrowErrno("cannot create", *path_out, errno);
+    }
   }
 
   void Rename(const std::string& from, const std::string& to) override {
@@ -142,6 +203,43 @@ class PosixFileSystem : public FileSystem {
   void Remove(const std::string& path) override {
     if (::unlink(path.c_str()) != 0) ThrowErrno("cannot delete", path, errno);
   }
+
+  bool Exists(const std::string& path) override {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  }
+
+  bool DirectoryExists(const std::string& path) override {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+
+  bool IsReadOnly(const std::string& path) override {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
+  }
+
+  void SetReadOnly(const std::string& path, bool read_only) override {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) ThrowErrno("cannot change the attributes of", path, errno);
+    mode_t mode = st.st_mode & 07777;
+    mode = read_only ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
+    if (::chmod(path.c_str(), mode) != 0) {
+      ThrowErrno("cannot change the attributes of", path, errno);
+    }
+  }
+
+  bool MakeDirectories(const std::string& path) override {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    return DirectoryExists(path);
+  }
+
+  bool SameFile(const std::string& a, const std::string& b) override {
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+  }
 };
 
 }  // namespace
@@ -151,14 +249,27 @@ FileSystem& FileSystem::Default() {
   return fs;
 }
 
-bool FileExists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+IoErrorKind IoErrorKindOf(int code) {
+  switch (code) {
+    case ENOENT:
+    case ENOTDIR:
+      return IoErrorKind::kNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+      return IoErrorKind::kAccessDenied;
+    case EWOULDBLOCK:
+      return IoErrorKind::kLocked;
+    default:
+      return IoErrorKind::kOther;
+  }
 }
 
+bool FileExists(const std::string& path) { return FileSystem::Default().Exists(path); }
+
 bool DirectoryExists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return FileSystem::Default().DirectoryExists(path);
 }
 
 bool PathExists(const std::string& path) {
@@ -166,28 +277,25 @@ bool PathExists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-bool IsReadOnly(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
-}
+bool IsReadOnly(const std::string& path) { return FileSystem::Default().IsReadOnly(path); }
 
 void SetReadOnly(const std::string& path, bool read_only) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return;
-  mode_t mode = st.st_mode & 07777;
-  mode = read_only ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
-  ::chmod(path.c_str(), mode);
+  try {
+    FileSystem::Default().SetReadOnly(path, read_only);
+  } catch (const IoError&) {
+  }
 }
 
 void ForceDeleteFile(const std::string& path) {
   SetReadOnly(path, false);
-  ::unlink(path.c_str());
+  try {
+    FileSystem::Default().Remove(path);
+  } catch (const IoError&) {
+  }
 }
 
 bool ForceDirectories(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::create_directories(path, ec);
-  return DirectoryExists(path);
+  return FileSystem::Default().MakeDirectories(path);
 }
 
 }  // namespace mirestal

@@ -62,7 +62,7 @@ DbfFile::~DbfFile() {
 void DbfFile::OpenTable(const std::string& path, bool read_write, bool shared,
                         const std::string& password) {
   std::string full = TablePath(path);
-  if (!FileExists(full)) throw ETableError(FormatMessage("File %s could not be found", {full}));
+  if (!fs_.Exists(full)) throw ETableError(FormatMessage("File %s could not be found", {full}));
   alias_ = AliasOf(full);
   OpenDisk(full, read_write, shared);
   try {

@@ -1,5 +1,3 @@
-#include <errno.h>
-
 #include "platform/file.h"
 #include "table/dbf_table.h"
 #include "table/read_cache.h"
@@ -19,7 +17,8 @@ void DiskFile::OpenDisk(const std::string& path, bool read_write, bool shared) {
                      shared ? Share::kReadWrite : Share::kNone);
     if (!shared) file_ = std::make_unique<ReadCacheFile>(std::move(file_));
   } catch (const IoError& e) {
-    if (e.code() == ENOENT) throw ETableError(FormatMessage("File %s could not be found", {path}));
+    if (e.kind() == IoErrorKind::kNotFound)
+      throw ETableError(FormatMessage("File %s could not be found", {path}));
     throw ETableError(FormatMessage("Access denied to file %s", {path}));
   }
 }

@@ -1,14 +1,19 @@
-#include <errno.h>
+#include "platform/file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
 
 #include "platform/fault_file.h"
-#include "platform/file.h"
 #include "tests/testutil/testutil.h"
 
 namespace mirestal {
 namespace {
 
+using testing::FileNames;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
@@ -62,13 +67,137 @@ TEST(File, MissingFileAndFolderAreNotFiles) {
     FileSystem::Default().Open(dir.File("none"), Access::kRead, Share::kNone);
     FAIL();
   } catch (const IoError& e) {
-    EXPECT_EQ(e.code(), ENOENT);
+    EXPECT_EQ(e.kind(), IoErrorKind::kNotFound);
   }
   EXPECT_FALSE(FileExists(dir.path()));
   EXPECT_TRUE(DirectoryExists(dir.path()));
   EXPECT_THROW(FileSystem::Default().Open(dir.path(), Access::kRead, Share::kNone), IoError);
   EXPECT_TRUE(ForceDirectories(dir.File("a/b/c")));
   EXPECT_TRUE(DirectoryExists(dir.File("a/b/c")));
+}
+
+IoErrorKind KindOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const IoError& e) {
+    return e.kind();
+  }
+  ADD_FAILURE() << "nothing thrown";
+  return IoErrorKind::kOther;
+}
+
+TEST(File, FailuresCarryTheirPortableKind) {
+  TempDir dir;
+  FileSystem& fs = FileSystem::Default();
+  const std::string path = dir.File("t.dbf");
+  WriteFile(path, "keep");
+  auto held = fs.Open(path, Access::kRead, Share::kNone);
+  EXPECT_EQ(KindOf([&] { fs.Open(path, Access::kRead, Share::kNone); }), IoErrorKind::kLocked);
+  // Create empties a file only once it holds the lock: a held file keeps its bytes.
+  EXPECT_EQ(KindOf([&] { fs.Create(path); }), IoErrorKind::kLocked);
+  held.reset();
+  EXPECT_EQ(ReadFile(path), "keep");
+  SetReadOnly(path, true);
+  EXPECT_EQ(KindOf([&] { fs.Create(path); }), IoErrorKind::kAccessDenied);
+  EXPECT_EQ(ReadFile(path), "keep");
+  EXPECT_EQ(KindOf([&] { fs.Remove(dir.File("none")); }), IoErrorKind::kNotFound);
+}
+
+// A named pipe would block an open until a writer comes; a device must not be touched.
+TEST(File, NonRegularFilesAreRefusedAtOnce) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0600), 0);
+  for (const std::string& path : {dir.File("pipe"), std::string("/dev/null"), dir.path()}) {
+    for (Access access : {Access::kRead, Access::kReadWrite}) {
+      EXPECT_EQ(KindOf([&] { FileSystem::Default().Open(path, access, Share::kReadWrite); }),
+                IoErrorKind::kAccessDenied)
+          << path;
+    }
+    EXPECT_FALSE(FileExists(path)) << path;
+  }
+  EXPECT_EQ(KindOf([&] { FileSystem::Default().Create(dir.File("pipe")); }),
+            IoErrorKind::kAccessDenied);
+}
+
+TEST(File, ExclusiveTemporaryFilesGetFreshUnpredictableNames) {
+  TempDir dir;
+  std::string a, b;
+  auto fa = FileSystem::Default().CreateExclusiveTemp(dir.path(), "t.dbf.pack-tmp-", &a);
+  auto fb = FileSystem::Default().CreateExclusiveTemp(dir.path() + "/", "t.dbf.pack-tmp-", &b);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a.rfind(dir.File("t.dbf.pack-tmp-"), 0), 0u) << a;
+  EXPECT_GE(a.size(), dir.File("t.dbf.pack-tmp-").size() + 8);
+  fa->WriteAt(0, "x", 1);
+  EXPECT_TRUE(FileExists(a));
+  EXPECT_EQ(KindOf([&] { FileSystem::Default().Open(a, Access::kRead, Share::kNone); }),
+            IoErrorKind::kLocked);
+  EXPECT_EQ(FileNames(dir.path()).size(), 2u);
+  std::string c;
+  EXPECT_EQ(KindOf([&] { FileSystem::Default().CreateExclusiveTemp(dir.File("no"), "x", &c); }),
+            IoErrorKind::kNotFound);
+}
+
+TEST(File, SameFileIsIdentityNotSpelling) {
+  TempDir dir;
+  FileSystem& fs = FileSystem::Default();
+  WriteFile(dir.File("r.dbf"), "r");
+  WriteFile(dir.File("other.dbf"), "r");
+  std::filesystem::create_symlink(dir.File("r.dbf"), dir.File("link.xls"));
+  std::filesystem::create_hard_link(dir.File("r.dbf"), dir.File("hard.xls"));
+  EXPECT_TRUE(fs.SameFile(dir.File("r.dbf"), dir.path() + "/./r.dbf"));
+  EXPECT_TRUE(fs.SameFile(dir.File("r.dbf"), dir.File("link.xls")));
+  EXPECT_TRUE(fs.SameFile(dir.File("hard.xls"), dir.File("r.dbf")));
+  EXPECT_FALSE(fs.SameFile(dir.File("r.dbf"), dir.File("other.dbf")));
+  EXPECT_FALSE(fs.SameFile(dir.File("none"), dir.File("none")));
+}
+
+TEST(FaultFile, EveryFileOperationCanBeMadeToFail) {
+  TempDir dir;
+  WriteFile(dir.File("a"), "a");
+  FaultFileSystem fs;
+  std::string temp;
+  // Each operation, run twice: the first call fails (throws, or answers false), the second works.
+  const std::vector<std::pair<FileOp, std::function<bool()>>> ops = {
+      {FileOp::kOpen,
+       [&] { return fs.Open(dir.File("a"), Access::kRead, Share::kReadWrite) != nullptr; }},
+      {FileOp::kCreate, [&] { return fs.Create(dir.File("c")) != nullptr; }},
+      {FileOp::kCreateExclusiveTemp,
+       [&] { return fs.CreateExclusiveTemp(dir.path(), "t", &temp) != nullptr; }},
+      {FileOp::kRename,
+       [&] {
+         fs.Rename(dir.File("c"), dir.File("d"));
+         return true;
+       }},
+      {FileOp::kRemove,
+       [&] {
+         fs.Remove(dir.File("d"));
+         return true;
+       }},
+      {FileOp::kExists, [&] { return fs.Exists(dir.File("a")); }},
+      {FileOp::kDirectoryExists, [&] { return fs.DirectoryExists(dir.path()); }},
+      {FileOp::kSetReadOnly,
+       [&] {
+         fs.SetReadOnly(dir.File("a"), true);
+         return true;
+       }},
+      {FileOp::kIsReadOnly, [&] { return fs.IsReadOnly(dir.File("a")); }},
+      {FileOp::kMakeDirectories, [&] { return fs.MakeDirectories(dir.File("e/f")); }},
+      {FileOp::kSameFile, [&] { return fs.SameFile(dir.File("a"), dir.File("a")); }},
+  };
+  for (const auto& [op, run] : ops) {
+    SCOPED_TRACE(static_cast<int>(op));
+    fs.FailOperation(op, 1, 1, IoErrorKind::kLocked);
+    bool failed = false;
+    try {
+      failed = !run();
+    } catch (const IoError& e) {
+      failed = e.kind() == IoErrorKind::kLocked;
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_TRUE(run());
+  }
+  EXPECT_EQ(FileNames(dir.path()),
+            (std::vector<std::string>{"a", "e", temp.substr(dir.path().size() + 1)}));
 }
 
 TEST(FaultFile, ShortReadAndHalfWrittenWrite) {

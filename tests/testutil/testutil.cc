@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -39,6 +40,15 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot write " + path);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::string> FileNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::string SourceDir() {

@@ -24,6 +24,8 @@ class TempDir {
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
+// The names in a folder (links and folders included), sorted.
+std::vector<std::string> FileNames(const std::string& folder);
 // The folder of the source tree (from MIRESTAL_SOURCE_DIR, set by CTest).
 std::string SourceDir();
 // Runs a shell command; returns its exit status and puts its standard output into *out.
