@@ -43,7 +43,12 @@ CompoundFileWriter::CompoundFileWriter(FileSystem& fs, std::string path, std::u1
   if (stream_name_.empty() || stream_name_.size() > 31) {
     throw std::invalid_argument("compound file stream names have 1 to 31 characters");
   }
-  file_ = fs_.Create(path_);
+  // Beside the target, so that the finished file can be renamed over it; named after it, so
+  // that a file left by a killed process shows whose it was.
+  const size_t slash = path_.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
+  file_ = fs_.CreateExclusiveTemp(folder, "." + name + ".tmp-", &temp_path_);
 }
 
 CompoundFileWriter::~CompoundFileWriter() {
@@ -115,22 +120,28 @@ void CompoundFileWriter::Finish() {
     FlushPending();
     WriteLayout();
     file_->Flush();
-  } catch (...) {
     file_.reset();
+    fs_.Rename(temp_path_, path_);
+  } catch (...) {
+    RemoveTemp();
     throw;
   }
-  file_.reset();
 }
 
 void CompoundFileWriter::Abandon() {
   if (abandoned_) return;
   abandoned_ = true;
+  RemoveTemp();
+}
+
+void CompoundFileWriter::RemoveTemp() {
   pending_.clear();
   file_.reset();
   try {
-    fs_.Remove(path_);
+    fs_.Remove(temp_path_);
   } catch (...) {
-    // The error that made the caller abandon the file is the one worth reporting.
+    // The error that made the writer give up is the one worth reporting (and after a failed
+    // Finish the file may be gone already).
   }
 }
 

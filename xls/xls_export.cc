@@ -1,13 +1,14 @@
 #include "xls/xls_export.h"
 
-#include <unistd.h>
-
 #include <memory>
 
 #include "platform/gbk.h"
 #include "platform/locale.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "table/dataset.h"
+#include "table/dbf_table.h"
+#include "table/memo.h"
 #include "xls/compound_file.h"
 #include "xls/convert.h"
 #include "xls/workbook_writer.h"
@@ -112,12 +113,11 @@ int32_t ToInt(const std::string& text) {
 }
 
 std::string ProgramFolder() {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  std::string path(buf, static_cast<size_t>(n));
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+  try {
+    return ExecutableDirectory();
+  } catch (const IoError&) {
+    return ".";
+  }
 }
 
 std::string Utf8Of(const std::string& gbk) { return GbkToUtf8(gbk); }
@@ -378,11 +378,9 @@ void TXlsExport::Execute() {
   size_t slash = FileName.rfind('/');
   std::string folder = slash == std::string::npos ? "" : FileName.substr(0, slash == 0 ? 1 : slash);
   if (folder.empty()) folder = ProgramFolder();
-  if (!DirectoryExists(folder)) {
-    ForceDirectories(folder);
-    if (!DirectoryExists(folder)) {
-      throw EExportError("Directory \"" + folder + "\" not found and cannot be created");
-    }
+  CheckTarget();
+  if (!fs_.DirectoryExists(folder) && !fs_.MakeDirectories(folder)) {
+    throw EExportError("Directory \"" + folder + "\" not found and cannot be created");
   }
 
   std::unique_ptr<xls::CompoundFileWriter> storage = xls::OpenWorkbookStorage(fs_, FileName);
@@ -391,9 +389,30 @@ void TXlsExport::Execute() {
     storage->Finish();
     exported_ = exported;
   } catch (...) {
-    // A workbook without its tail cannot be opened: remove what was written.
+    // A workbook without its tail cannot be opened: remove what was written. A workbook that
+    // was at the target before stays as it was.
     storage->Abandon();
     throw;
+  }
+}
+
+void TXlsExport::CheckTarget() {
+  // By identity, not by spelling: "./r.dbf", another path or a link to the table all name it.
+  const DbfTable& table = *DataSet->Table();
+  if (fs_.SameFile(FileName, table.FileName())) {
+    throw EExportError("Result file " + FileName + " is the table being exported");
+  }
+  if (table.MemoPresent() &&
+      fs_.SameFile(FileName, MemoFile::MemoPathFor(table.FileName(), table.Version()))) {
+    throw EExportError("Result file " + FileName + " is the memo file of the table being exported");
+  }
+  // The finished workbook is renamed over the target: a folder, a device or a pipe there would
+  // be replaced by it, and a read-only file must keep its bytes.
+  if (PathExists(FileName) && !fs_.Exists(FileName)) {
+    throw EExportError("Result file " + FileName + " is not a regular file");
+  }
+  if (fs_.Exists(FileName) && fs_.IsReadOnly(FileName)) {
+    throw EExportError("Result file " + FileName + " is read-only");
   }
 }
 

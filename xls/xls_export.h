@@ -218,7 +218,8 @@ class TExportBase {
   // for the exporter's own checks, IoError for the file system, std::length_error for a text
   // of more than 65,535 characters (only memo fields named in ExportedFields can hold one),
   // and the dataset's own errors unchanged. A refused export (bad settings, more rows or
-  // columns than a worksheet holds) touches no file or folder at all.
+  // columns than a worksheet holds, a target that is the source or cannot be replaced) touches
+  // no file or folder at all; a file already at FileName is replaced only by a complete one.
   virtual void Execute() = 0;
 
   TExportSource ExportSource = TExportSource::esDataSet;  // only esDataSet is supported
@@ -257,8 +258,12 @@ class TExportFormatText : public TExportAdvancedText {
 // The workbook exporter.
 class TXlsExport : public TExportFormatText {
  public:
-  // The workbook file is written through `fs`.
+  // The workbook file is written through `fs`: into a temporary file beside FileName that is
+  // renamed over it once complete and flushed.
   explicit TXlsExport(FileSystem& fs = FileSystem::Default()) : fs_(fs) {}
+  // Besides the checks of TExportBase, refuses a FileName that is the dataset's table or its
+  // memo file (by identity, through any spelling or link), names something other than a
+  // regular file, or is read-only.
   void Execute() override;
 
   TXLSOptions Options;
@@ -271,6 +276,7 @@ class TXlsExport : public TExportFormatText {
 
  private:
   class Run;
+  void CheckTarget();
   FileSystem& fs_;
   int exported_ = 0;
 };

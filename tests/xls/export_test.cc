@@ -391,7 +391,8 @@ TEST_F(ExportTest, MoreThan256ColumnsAreRefusedBeforeWriting) {
   EXPECT_EQ(r.With("sheet"), std::vector<std::string>{"Sheet 1\t2\t256"});
 }
 
-TEST(ExportFaultTest, EveryFailingWritePropagatesAndLeavesNoFile) {
+// A failed export leaves the workbook that was there before byte for byte, and no temporary file.
+TEST(ExportFaultTest, EveryFailureKeepsThePreviousWorkbookAndLeavesNoTemporaryFile) {
   TempDir dir;
   DbfBuilder b;
   b.Field("K", 'C', 20).Field("N", 'N', 6);
@@ -406,8 +407,15 @@ TEST(ExportFaultTest, EveryFailingWritePropagatesAndLeavesNoFile) {
   exporter.DataSet = &ds;
   exporter.FileName = dir.File("book.xls");
   exporter.Execute();
+  const std::string previous = mirestal::testing::ReadFile(exporter.FileName);
+  const std::vector<std::string> files = {"book.xls", "r.dbf"};
   const int writes = fs.writes();
   ASSERT_GT(writes, 3);  // the cells, the moved sheet, the tail, the allocation tables
+  auto expect_kept = [&](const std::string& step) {
+    EXPECT_EQ(mirestal::testing::ReadFile(exporter.FileName), previous) << step;
+    EXPECT_EQ(mirestal::testing::FileNames(dir.path()), files) << step;
+    EXPECT_FALSE(ds.ControlsDisabled()) << step;
+  };
   for (int n = 1; n <= writes; ++n) {
     fs.FailWriteAt(n);
     try {
@@ -416,13 +424,18 @@ TEST(ExportFaultTest, EveryFailingWritePropagatesAndLeavesNoFile) {
     } catch (const IoError& e) {
       EXPECT_STREQ(e.what(), "injected write failure");
     }
-    EXPECT_FALSE(PathExists(exporter.FileName)) << "write " << n;
-    EXPECT_FALSE(ds.ControlsDisabled()) << "write " << n;
+    expect_kept("write " + std::to_string(n));
   }
   fs.Reset();
   fs.FailFlushAt(1);
   EXPECT_THROW(exporter.Execute(), IoError);
-  EXPECT_FALSE(PathExists(exporter.FileName));
+  expect_kept("flush");
+  for (FileOp op : {FileOp::kCreateExclusiveTemp, FileOp::kRename}) {
+    fs.Reset();
+    fs.FailOperation(op);
+    EXPECT_THROW(exporter.Execute(), IoError);
+    expect_kept("operation " + std::to_string(static_cast<int>(op)));
+  }
   // The sheet is read back to make room for the tail: a short read is an error, not a gap.
   fs.Reset();
   fs.ShortReadAt(1);
@@ -432,10 +445,10 @@ TEST(ExportFaultTest, EveryFailingWritePropagatesAndLeavesNoFile) {
   } catch (const EExportError& e) {
     EXPECT_STREQ(e.what(), "Stream read error");
   }
-  EXPECT_FALSE(PathExists(exporter.FileName));
+  expect_kept("short read");
   fs.Reset();
   exporter.Execute();
-  EXPECT_TRUE(PathExists(exporter.FileName));
+  EXPECT_EQ(mirestal::testing::FileNames(dir.path()), files);
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 namespace mirestal::cli {
 namespace {
 
-// Writes the workbook and prints the number of records exported. A failed export leaves no
-// file; its error goes to standard error (exit status 1, by main()).
+// Writes the workbook and prints the number of records exported. A failed export leaves the
+// target as it was; its error goes to standard error (exit status 1, by main()).
 int RunExport(const std::vector<std::string>& args) {
   if (args.size() != 2) throw UsageError("export takes a table file and a workbook file");
   TTableDataSet dataset;
@@ -19,6 +19,9 @@ int RunExport(const std::vector<std::string>& args) {
   dataset.Exclusive = true;
   dataset.AutoFlush = true;
   dataset.ExactCount = true;
+  // The export only reads: a roster carrying the read-only attribute (copied from a CD or a
+  // download) is exported all the same.
+  dataset.ReadOnly = true;
   dataset.Open();
   TXlsExport exporter;
   exporter.DataSet = &dataset;
