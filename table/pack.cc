@@ -8,14 +8,22 @@
 // mix, and no student is lost or doubled. The bytes are those of moving the records together in
 // place and cutting the file behind them.
 //
+// The packed file is a new file with a name no one can predict, created exclusively (a link or
+// file planted under the name is never followed or emptied); files an earlier killed pack left
+// are removed only when they are regular files.
+//
 // Memo blocks of removed records are given back (dBase IV) only after the rename: until then the
-// old table still refers to them.
+// old table still refers to them. Blocks that a kept record's text also covers (a damaged table
+// can have two records pointing into the same text) are never given back, and no text is given
+// back twice.
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "table/dbf_table.h"
@@ -38,7 +46,7 @@ class TempFileGuard {
     try {
       fs_.Remove(path_);
     } catch (...) {
-      // A leftover file is emptied by the next pack.
+      // A leftover file is removed by the next pack.
     }
   }
   void Release() { path_.clear(); }
@@ -55,6 +63,73 @@ std::string RealPath(const std::string& path) {
   std::error_code ec;
   std::filesystem::path real = std::filesystem::canonical(path, ec);
   return ec ? path : real.string();
+}
+
+// Removes what earlier packs of `target` left when they were killed: regular files whose names
+// start with the table's name and the pack suffix. The table is held exclusively, so no other
+// pack of it is running. Links and other kinds of file of such a name are left alone.
+void RemoveStaleTemps(FileSystem& fs, const std::string& target) {
+  namespace sfs = std::filesystem;
+  const sfs::path table(target);
+  const std::string stem = table.filename().string() + kPackSuffix;
+  std::error_code ec;
+  for (sfs::directory_iterator it(table.parent_path(), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    if (it->path().filename().string().rfind(stem, 0) != 0) continue;
+    std::error_code type_ec;
+    if (it->symlink_status(type_ec).type() != sfs::file_type::regular) continue;
+    try {
+      fs.Remove(it->path().string());
+    } catch (const IoError&) {
+      // Someone else's file; the new temporary file has a name of its own anyway.
+    }
+  }
+}
+
+// Blocks [first, end) of the text starting at `block`; nullopt when its block header is bad.
+std::optional<std::pair<uint64_t, uint64_t>> TextBlocks(MemoFile& memo, uint32_t block) {
+  try {
+    uint64_t bytes = static_cast<uint64_t>(memo.TextLength(block)) + memo.header_size();
+    return std::make_pair<uint64_t, uint64_t>(
+        block, block + std::max<uint64_t>(1, (bytes + memo.block_size() - 1) / memo.block_size()));
+  } catch (const ETableError&) {
+    return std::nullopt;
+  }
+}
+
+// The texts of removed records that may be given back: each once, and none that overlaps a
+// text of a kept record or another text given back.
+std::vector<uint32_t> ReleasableTexts(MemoFile& memo, std::vector<uint32_t> removed,
+                                      const std::vector<uint32_t>& kept) {
+  using Range = std::pair<uint64_t, uint64_t>;
+  std::vector<Range> used;
+  for (uint32_t block : kept) {
+    used.push_back(TextBlocks(memo, block).value_or(Range(block, uint64_t{block} + 1)));
+  }
+  // Merged into disjoint ranges in block order, so that their ends increase too.
+  std::sort(used.begin(), used.end());
+  std::vector<Range> merged;
+  for (const Range& r : used) {
+    if (!merged.empty() && r.first <= merged.back().second) {
+      merged.back().second = std::max(merged.back().second, r.second);
+    } else {
+      merged.push_back(r);
+    }
+  }
+  std::sort(removed.begin(), removed.end());
+  removed.erase(std::unique(removed.begin(), removed.end()), removed.end());
+  std::vector<uint32_t> out;
+  uint64_t chosen_end = 0;  // texts are taken in block order: the next must start after this
+  for (uint32_t block : removed) {
+    std::optional<Range> range = TextBlocks(memo, block);
+    if (!range || range->first < chosen_end) continue;
+    auto next_used = std::upper_bound(merged.begin(), merged.end(), range->first,
+                                      [](uint64_t at, const Range& r) { return at < r.second; });
+    if (next_used != merged.end() && next_used->first < range->second) continue;
+    out.push_back(block);
+    chosen_end = range->second;
+  }
+  return out;
 }
 
 }  // namespace
@@ -98,14 +173,20 @@ void DbfHandler::Pack() {
   }
 
   const std::string target = RealPath(name_);
-  const std::string temp = target + kPackSuffix;
+  RemoveStaleTemps(fs_, target);
+  const std::filesystem::path target_path(target);
+  std::string temp;
   std::unique_ptr<File> out;
   try {
-    out = fs_.Create(temp);
+    out = fs_.CreateExclusiveTemp(target_path.parent_path().string(),
+                                  target_path.filename().string() + kPackSuffix + "-", &temp);
   } catch (const IoError&) {
-    RaiseWriteError();
+    throw ETableError(FormatMessage("Cannot create file %s", {temp}));
   }
   TempFileGuard guard(fs_, temp);
+  auto raise_temp_write_error = [&] {
+    throw ETableError(FormatMessage("Error writing to %s", {temp}));
+  };
   uint64_t out_offset = 0;
   std::string pending;
   pending.reserve(kChunkBytes + rl + 1);
@@ -113,7 +194,7 @@ void DbfHandler::Pack() {
     try {
       out->WriteAt(out_offset, pending.data(), pending.size());
     } catch (const IoError&) {
-      RaiseWriteError();
+      raise_temp_write_error();
     }
     out_offset += pending.size();
     pending.clear();
@@ -124,24 +205,29 @@ void DbfHandler::Pack() {
   pending.resize(static_cast<size_t>(header_length_));
   ReadExact(0, pending.data(), pending.size());
 
-  // Pass 2: copy the kept records; note the memo blocks of the removed ones.
+  // Pass 2: copy the kept records; note the memo blocks of the removed ones and (dBase IV, to
+  // know which blocks must stay in use) of the kept ones.
+  const bool releases = version_ == dbf::kVersionDbase4Memo && !memo_fields.empty();
   int32_t kept = 0;
   std::vector<uint32_t> released;
+  std::vector<uint32_t> kept_blocks;
   for (int32_t i = 1; i <= n;) {
     size_t count = std::min<size_t>(chunk_records, static_cast<size_t>(n - i + 1));
     ReadExact(static_cast<uint64_t>(header_length_) + static_cast<uint64_t>(i - 1) * rl,
               chunk.data(), count * rl);
     for (size_t k = 0; k < count; ++k) {
       const char* record = chunk.data() + k * rl;
-      if (record[0] != dbf::kDeletedFlag) {
+      const bool keep = record[0] != dbf::kDeletedFlag;
+      if (keep) {
         pending.append(record, rl);
         ++kept;
-      } else if (!memo_fields.empty()) {
+      }
+      if (releases) {
         char* saved = current_buffer_;
         current_buffer_ = const_cast<char*>(record);
         for (int f : memo_fields) {
           uint32_t block = FieldMemoBlock(f);
-          if (block != 0) released.push_back(block);
+          if (block != 0) (keep ? kept_blocks : released).push_back(block);
         }
         current_buffer_ = saved;
       }
@@ -158,12 +244,12 @@ void DbfHandler::Pack() {
   try {
     out->WriteAt(0, image, sizeof image);
   } catch (const IoError&) {
-    RaiseWriteError();
+    raise_temp_write_error();
   }
   try {
     out->Flush();
   } catch (const IoError&) {
-    throw ETableError(FormatMessage("Error on Flush for file %s", {name_}));
+    throw ETableError(FormatMessage("Error on Flush for file %s", {temp}));
   }
   // Keep the table's permission bits on the file that replaces it.
   {
@@ -190,9 +276,9 @@ void DbfHandler::Pack() {
   at_end_ = false;
   at_begin_ = true;
 
-  if (!released.empty() && version_ == dbf::kVersionDbase4Memo) {
+  if (!released.empty()) {
     MemoFile& memo = Memo();
-    for (uint32_t block : released) {
+    for (uint32_t block : ReleasableTexts(memo, std::move(released), kept_blocks)) {
       try {
         memo.ReleaseMemo(block);
       } catch (const ETableError& e) {

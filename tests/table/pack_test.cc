@@ -209,11 +209,12 @@ class FailingPack : public Pack {
         ds.Pack();
         ok = true;
       } catch (const std::exception& e) {
-        std::string message = e.what();
-        EXPECT_TRUE(message.rfind("Error writing to ", 0) == 0 ||
-                    message.rfind("Error on Flush for file ", 0) == 0 ||
-                    message.rfind("Error on Read of file ", 0) == 0)
-            << message;
+        last_message_ = e.what();
+        EXPECT_TRUE(last_message_.rfind("Error writing to ", 0) == 0 ||
+                    last_message_.rfind("Error on Flush for file ", 0) == 0 ||
+                    last_message_.rfind("Error on Read of file ", 0) == 0 ||
+                    last_message_.rfind("Cannot create file ", 0) == 0)
+            << last_message_;
       }
       fs.Reset();
     }
@@ -223,11 +224,12 @@ class FailingPack : public Pack {
       EXPECT_EQ(RawRecords(file).size(), expected_.size());
       EXPECT_EQ(file.size(), (32 + 32 * 2 + 1) + expected_.size() * 16 + 1);
     }
-    EXPECT_FALSE(std::filesystem::exists(Path() + ".pack-tmp"));
+    EXPECT_EQ(testing::FileNames(dir_.path()), std::vector<std::string>{"t.dbf"});
     return ok;
   }
 
   std::string original_;
+  std::string last_message_;
   std::vector<std::string> expected_;
 };
 
@@ -251,6 +253,17 @@ TEST_F(FailingPack, EveryReadComingBackShort) {
 
 TEST_F(FailingPack, RenameFailing) {
   EXPECT_FALSE(PackWith([](FaultFileSystem& fs) { fs.FailRenames(true); }));
+}
+
+TEST_F(FailingPack, MessagesNameTheTemporaryFileThatFailed) {
+  const std::string temp = Path() + ".pack-tmp-";
+  EXPECT_FALSE(
+      PackWith([](FaultFileSystem& fs) { fs.FailOperation(FileOp::kCreateExclusiveTemp); }));
+  EXPECT_EQ(last_message_.rfind("Cannot create file " + temp, 0), 0u) << last_message_;
+  EXPECT_FALSE(PackWith([](FaultFileSystem& fs) { fs.FailWriteAt(1); }));
+  EXPECT_EQ(last_message_.rfind("Error writing to " + temp, 0), 0u) << last_message_;
+  EXPECT_FALSE(PackWith([](FaultFileSystem& fs) { fs.FailFlushAt(1); }));
+  EXPECT_EQ(last_message_.rfind("Error on Flush for file " + temp, 0), 0u) << last_message_;
 }
 
 }  // namespace
