@@ -59,6 +59,9 @@ inline constexpr int kDescNumber = 26;
 
 // Julian day number of 31 December of year 0 (the day before 1 January of year 1).
 inline constexpr int64_t kJulianDayBeforeYear1 = 1721425;
+// Julian day numbers of 1 January of year 1 and of 31 December 9999: the range of T values.
+inline constexpr int64_t kJulianDayOfYear1 = kJulianDayBeforeYear1 + 1;
+inline constexpr int64_t kJulianDayOfYear9999End = 5373484;
 inline constexpr int64_t kMsPerDay = 86400000;
 
 inline uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }

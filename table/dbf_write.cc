@@ -522,6 +522,21 @@ void DbfFieldAccess::PutFieldMemo(int field, std::string_view text) {
     throw ETableError(
         FormatMessage("Field %s is the incorrect type", {GbkToUtf8(FieldName(field))}));
   }
+  // A dBase III text ends at its first 0x1A and is read back up to 65,519 bytes: a text that
+  // would come back cut is refused rather than stored.
+  if (version_ == dbf::kVersionDbase3Memo) {
+    if (text.size() > kDbase3MaxText) {
+      throw ETableError(FormatMessage(
+          "Text of %d bytes is too long for memo field %s: a dBase III memo holds at most %d bytes",
+          {std::to_string(text.size()), GbkToUtf8(FieldName(field)),
+           std::to_string(kDbase3MaxText)}));
+    }
+    if (text.find(static_cast<char>(dbf::kEndOfFile)) != std::string_view::npos) {
+      throw ETableError(FormatMessage(
+          "Memo field %s cannot hold the byte 0x1A: it ends a text in a dBase III memo",
+          {GbkToUtf8(FieldName(field))}));
+    }
+  }
   uint32_t block = Memo().WriteText(FieldMemoBlock(field), text);
   PutFieldNumber(field, static_cast<double>(block));
 }

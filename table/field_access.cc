@@ -232,7 +232,11 @@ int64_t DbfFieldAccess::FieldDateTimeMs(int field) const {
       reinterpret_cast<const unsigned char*>(current_buffer_ + FieldOffset(field));
   uint32_t day = dbf::Get32(raw);
   uint32_t ms = dbf::Get32(raw + 4);
-  if (day == 0 && ms == 0) return 0;
+  // Outside the years 1 to 9999, or a time of day past its end, the value cannot be a date and
+  // time (it would show as negative clock text): no value, as zero is.
+  if (day < dbf::kJulianDayOfYear1 || day > dbf::kJulianDayOfYear9999End || ms >= dbf::kMsPerDay) {
+    return 0;
+  }
   return (static_cast<int64_t>(day) - dbf::kJulianDayBeforeYear1) * dbf::kMsPerDay + ms;
 }
 

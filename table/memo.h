@@ -19,6 +19,9 @@
 
 namespace mirestal {
 
+// The longest text a dBase III memo file gives back.
+inline constexpr uint32_t kDbase3MaxText = 65519;
+
 class MemoFile : public DiskFile {
  public:
   MemoFile(FileSystem& fs, DbfFile& table) : DiskFile(fs), table_(table) {}

@@ -7,7 +7,6 @@ namespace mirestal {
 namespace {
 
 constexpr uint32_t kDbase3BlockSize = 512;
-constexpr uint32_t kDbase3MaxText = 65519;
 // Larger blocks than this are not written by any program that makes these files; a header
 // claiming one is damaged.
 constexpr uint32_t kMaxBlockSize = 1u << 20;
