@@ -1,12 +1,9 @@
 #include "capture/photo_store.h"
 
-#include <unistd.h>
-
-#include <atomic>
+#include <algorithm>
 #include <cctype>
 #include <string>
 
-#include "capture/jpeg.h"
 #include "platform/gbk.h"
 #include "platform/text.h"
 
@@ -31,7 +28,7 @@ bool IsReservedDeviceName(std::string_view name) {
 
 }  // namespace
 
-KeyRefusal CheckPhotoKey(std::string_view key, bool windows_rules) {
+KeyRefusal CheckPhotoKey(std::string_view key) {
   if (key.empty()) return KeyRefusal::kEmpty;
   if (key == "." || key == "..") return KeyRefusal::kDotName;
   // Strict round trip: the lenient decoder maps every invalid byte to U+FFFD.
@@ -56,7 +53,11 @@ KeyRefusal CheckPhotoKey(std::string_view key, bool windows_rules) {
         break;
     }
   }
-  if (windows_rules && IsReservedDeviceName(utf8)) return KeyRefusal::kReservedName;
+  // Windows drops a trailing dot or blank from a file name, so such a key would name another
+  // key's photo there.
+  if (utf8.back() == '.' || utf8.back() == ' ' || IsReservedDeviceName(utf8)) {
+    return KeyRefusal::kReservedName;
+  }
   return KeyRefusal::kNone;
 }
 
@@ -100,33 +101,34 @@ bool PhotoStore::EnsurePhotoFolder(const std::string& path) {
 
 void PhotoStore::WritePhoto(const std::string& path, const Bitmap& picture, int quality) const {
   const std::string jpeg = EncodeJpeg(picture, quality);
-  // The temporary name never ends in ".jpg", so it can never be taken for a student's photo,
-  // and carries the process id and a counter so that two writers never share it.
-  static std::atomic<unsigned> counter{0};
-  const std::string temp = FolderOf(path) + ".mirestal-" + std::to_string(::getpid()) + "-" +
-                           std::to_string(counter++) + ".tmp";
+  // The temporary name never ends in ".jpg", so it can never be taken for a student's photo.
+  std::string temp;
+  std::unique_ptr<File> file = fs_.CreateExclusiveTemp(FolderOf(path), ".mirestal-photo-", &temp);
   try {
-    {
-      std::unique_ptr<File> file = fs_.Create(temp);
-      file->WriteAt(0, jpeg.data(), jpeg.size());
-      file->Flush();
-    }
+    file->WriteAt(0, jpeg.data(), jpeg.size());
+    file->Flush();
+    file.reset();
     // A read-only photo must still be replaceable (on Windows a rename over it would fail).
-    const bool was_read_only = PhotoExists(path) && IsReadOnly(path);
-    if (was_read_only) SetReadOnly(path, false);
+    const bool was_read_only = fs_.Exists(path) && fs_.IsReadOnly(path);
+    if (was_read_only) fs_.SetReadOnly(path, false);
     try {
       fs_.Rename(temp, path);
     } catch (...) {
-      if (was_read_only) SetReadOnly(path, true);
+      if (was_read_only) {
+        try {
+          fs_.SetReadOnly(path, true);
+        } catch (const IoError&) {
+          // The rename's failure is the one to report.
+        }
+      }
       throw;
     }
   } catch (...) {
-    if (PathExists(temp)) {
-      try {
-        fs_.Remove(temp);
-      } catch (const IoError&) {
-        // The original failure is the one worth reporting.
-      }
+    file.reset();
+    try {
+      fs_.Remove(temp);
+    } catch (const IoError&) {
+      // The original failure is the one worth reporting.
     }
     throw;
   }
@@ -144,6 +146,49 @@ std::string PhotoStore::ReadWholeFile(const std::string& path) const {
   }
   bytes.resize(done);
   return bytes;
+}
+
+namespace {
+
+// No photo of this program has markers before its picture data that come near this; a file
+// that claims more is not read into memory.
+constexpr uint64_t kMaxJpegHeaderBytes = 16u << 20;
+
+// Offset just past the start-of-scan segment, found by walking the segment lengths (reading 4
+// bytes per segment); what is there up to that point when the markers end early or break off,
+// so that the header reader names the defect.
+uint64_t HeaderEnd(File& file, uint64_t size) {
+  unsigned char b[4];
+  if (file.ReadAt(0, b, 2) != 2 || b[0] != 0xFF || b[1] != 0xD8) return std::min<uint64_t>(size, 2);
+  uint64_t at = 2;
+  while (at + 4 <= size && at <= kMaxJpegHeaderBytes) {
+    if (file.ReadAt(at, b, 4) != 4 || b[0] != 0xFF) return at;
+    const unsigned char marker = b[1];
+    if (marker == 0xFF) {  // fill byte
+      ++at;
+      continue;
+    }
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // markers without a length
+      at += 2;
+      continue;
+    }
+    if (marker == 0xD9) return at;  // end of image before any picture data
+    at += 2 + ((uint64_t{b[2]} << 8) | b[3]);
+    if (marker == 0xDA) return std::min(at, size);
+  }
+  return std::min(at, size);
+}
+
+}  // namespace
+
+JpegHeader PhotoStore::ReadPhotoHeader(const std::string& path, uint64_t* size) const {
+  std::unique_ptr<File> file = fs_.Open(path, Access::kRead, Share::kReadWrite);
+  *size = file->Size();
+  const uint64_t end = HeaderEnd(*file, *size);
+  if (end > kMaxJpegHeaderBytes) throw EJpegError("JPEG markers too long before the picture data");
+  std::string bytes(static_cast<size_t>(end), '\0');
+  bytes.resize(file->ReadAt(0, bytes.data(), bytes.size()));
+  return ReadJpegHeader(bytes);
 }
 
 Bitmap PhotoStore::ReadPhoto(const std::string& path) const {

@@ -27,19 +27,15 @@ enum class KeyRefusal {
   kDotName,       // "." or ".."
   kBadCharacter,  // \ / : * ? " < > | or a character below 32
   kNotGbk,        // bytes that are not GBK text: two such keys could name the same file
-  kReservedName,  // a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9)
+  kReservedName,  // a name Windows cannot hold as a file name: a device name (CON, PRN, AUX,
+                  // NUL, COM1-9, LPT1-9, also with an extension) or one ending in a dot
 };
-
-#ifdef _WIN32
-inline constexpr bool kWindowsNameRules = true;
-#else
-inline constexpr bool kWindowsNameRules = false;
-#endif
 
 // Decides whether a trimmed key value (GBK) may name a photo file. The characters are checked
 // after decoding, so the trail byte 0x5C or 0x7C of a double-byte character is no separator.
-// Device names are refused when `windows_rules` is set (the default on Windows builds).
-KeyRefusal CheckPhotoKey(std::string_view trimmed_key_gbk, bool windows_rules = kWindowsNameRules);
+// Windows' name rules hold on every platform: photo folders are copied between machines, and
+// the schools' machines run Windows.
+KeyRefusal CheckPhotoKey(std::string_view trimmed_key_gbk);
 
 // The key as it can be shown in a message (UTF-8), control characters shown as U+FFFD.
 std::string KeyForMessage(std::string_view key_gbk);
@@ -67,10 +63,12 @@ class PhotoStore {
   // Creates the folder part of `path` with its missing parents; true when it exists afterwards.
   static bool EnsurePhotoFolder(const std::string& path);
 
-  // Encodes `picture` (baseline, quality 80 unless told otherwise) in memory, writes it to a temporary file in the
-  // photo's folder, flushes it and renames it over `path`. An existing photo, read-only or not,
-  // is replaced only once the new one is complete; on any failure the temporary file is removed,
-  // the old photo stays, and IoError (or EJpegError) propagates.
+  // Encodes `picture` (baseline, quality 80 unless told otherwise) in memory, writes it to a new
+  // temporary file in the photo's folder (created exclusively under a name no one can predict,
+  // never through a link; it starts with ".mirestal-"), flushes it and renames it over `path`.
+  // An existing photo, read-only or not, is replaced only once the new one is complete; on any
+  // failure the temporary file is removed, the old photo stays, and IoError (or EJpegError)
+  // propagates.
   void WritePhoto(const std::string& path, const Bitmap& picture,
                   int quality = kPhotoJpegQuality) const;
 
@@ -81,6 +79,11 @@ class PhotoStore {
 
   // The file's bytes through the store's file system (IoError on failure).
   std::string ReadWholeFile(const std::string& path) const;
+
+  // The JPEG header of the file at `path`, reading only the segments before the picture data
+  // (however large the file is); the file's size goes to *size. Throws IoError when the file
+  // cannot be read and EJpegError when it does not start like a JPEG file.
+  JpegHeader ReadPhotoHeader(const std::string& path, uint64_t* size) const;
 
  private:
   std::string program_dir_;

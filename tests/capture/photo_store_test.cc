@@ -55,14 +55,18 @@ TEST(PhotoKeyTest, EveryRefusedKeyForm) {
   // Bytes that are not GBK: 0xFF, a lone lead byte at the end.
   EXPECT_EQ(CheckPhotoKey("12\xFF"), KeyRefusal::kNotGbk);
   EXPECT_EQ(CheckPhotoKey("12\x81"), KeyRefusal::kNotGbk);
-  // Device names are refused under Windows rules only, in any case and with an extension.
-  for (const char* name : {"CON", "con", "Prn", "AUX", "NUL", "COM1", "com9", "LPT1", "nul.txt"}) {
-    EXPECT_EQ(CheckPhotoKey(name, true), KeyRefusal::kReservedName) << name;
-    EXPECT_EQ(CheckPhotoKey(name, false), KeyRefusal::kNone) << name;
+  // Names Windows cannot hold are refused on every platform (photo folders travel): device
+  // names in any case and with an extension, and names ending in a dot or a blank.
+  for (const char* name : {"CON", "con", "Prn", "AUX", "NUL", "COM1", "com9", "LPT1", "nul.txt",
+                           "lpt3.tar.gz", "CON .jpg", "2011.", "...", "12 ."}) {
+    EXPECT_EQ(CheckPhotoKey(name), KeyRefusal::kReservedName) << name;
   }
-  for (const char* name : {"COM0", "COM10", "CONSOLE", "LPT", "a.b", "...", ".x"}) {
-    EXPECT_EQ(CheckPhotoKey(name, true), KeyRefusal::kNone) << name;
+  for (const char* name : {"COM0", "COM10", "CONSOLE", "LPT", "a.b", ".x", "NULL", "1 2"}) {
+    EXPECT_EQ(CheckPhotoKey(name), KeyRefusal::kNone) << name;
   }
+  // Blanks go with the trimming; the dot left behind them still refuses the key.
+  EXPECT_FALSE(PhotoStore("/p/").PhotoFileName(" aux "));
+  EXPECT_FALSE(PhotoStore("/p/").PhotoFileName("2011. "));
 }
 
 TEST(PhotoKeyTest, DoubleByteCharactersWhoseTrailByteIsASeparatorAreAccepted) {
@@ -145,12 +149,13 @@ TEST_F(PhotoStoreTest, FailedWriteFlushOrRenameKeepsTheOldPhoto) {
   PhotoStore store(dir_.path(), fs);
   const std::string path = *store.PhotoFileName("9");
   ASSERT_TRUE(PhotoStore::EnsurePhotoFolder(path));
-  for (int fault = 0; fault < 3; ++fault) {
+  for (int fault = 0; fault < 4; ++fault) {
     testing::WriteFile(path, "old photo");
     fs.Reset();
     if (fault == 0) fs.FailWriteAt(1);
     if (fault == 1) fs.FailFlushAt(1);
     if (fault == 2) fs.FailRenames(true);
+    if (fault == 3) fs.FailOperation(FileOp::kCreateExclusiveTemp);
     EXPECT_THROW(store.WritePhoto(path, picture), IoError) << fault;
     EXPECT_EQ(testing::ReadFile(path), "old photo") << fault;
     size_t files = 0;
@@ -176,6 +181,27 @@ TEST_F(PhotoStoreTest, ReadPhotoReportsDamageAndAcceptsAnEmptyFile) {
   testing::WriteFile(path, "GIF89a not a jpeg");
   EXPECT_THROW(store_.ReadPhoto(path), EJpegError);
   EXPECT_THROW(store_.ReadPhoto(path + ".missing"), IoError);
+}
+
+// A file named like a photo may be huge: the check reads the markers before the picture data.
+TEST_F(PhotoStoreTest, PhotoHeaderIsReadWithoutTheRestOfTheFile) {
+  FaultFileSystem fs;
+  PhotoStore store(dir_.path(), fs);
+  const std::string path = *store.PhotoFileName("6");
+  ASSERT_TRUE(PhotoStore::EnsurePhotoFolder(path));
+  const std::string jpeg = EncodeJpeg(CopyRect(RenderTestCard(320, 240, 3), 0, 0, 150, 200));
+  testing::WriteFile(path, jpeg + std::string(8 << 20, '\xFF'));
+  uint64_t size = 0;
+  const JpegHeader header = store.ReadPhotoHeader(path, &size);
+  EXPECT_EQ(header.width, 150);
+  EXPECT_EQ(header.height, 200);
+  EXPECT_EQ(size, jpeg.size() + (8 << 20));
+  EXPECT_LT(fs.bytes_read(), jpeg.size());
+  // Cut before the picture data, or not a JPEG at all: refused by the header reader.
+  testing::WriteFile(path, jpeg.substr(0, 300));
+  EXPECT_THROW(store.ReadPhotoHeader(path, &size), EJpegError);
+  testing::WriteFile(path, "GIF89a");
+  EXPECT_THROW(store.ReadPhotoHeader(path, &size), EJpegError);
 }
 
 TEST_F(PhotoStoreTest, ForceDeleteFileRemovesAReadOnlyPhoto) {

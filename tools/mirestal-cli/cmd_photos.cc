@@ -3,7 +3,9 @@
 // One line per visible student: the trimmed key, then "present WxH BYTES", "damaged WxH BYTES"
 // (the header reads but the picture data is cut short or corrupt: the window shows only part of
 // it), "missing", "unreadable" (no JPEG header; an empty file included) or "refused-key" (the
-// key cannot name a photo file). Then one summary line with the five counts.
+// key cannot name a photo file). Then one summary line with the five counts. The header is read
+// first; only a file of a photo's plausible size is then read whole and decoded, so a huge file
+// named like a photo costs no memory.
 #include <cstdio>
 #include <string>
 
@@ -16,6 +18,9 @@
 
 namespace mirestal::cli {
 namespace {
+
+// Photos are tens of kilobytes; anything larger than this is only looked at through its header.
+constexpr uint64_t kDecodeLimit = 32u << 20;
 
 int RunPhotos(const std::vector<std::string>& args) {
   std::string roster;
@@ -58,11 +63,15 @@ int RunPhotos(const std::vector<std::string>& args) {
       ++missing;
     } else {
       try {
-        const std::string bytes = store.ReadWholeFile(*path);
-        const DecodedJpeg photo = DecodeJpegDetailed(bytes);
-        line += (photo.damaged ? "damaged " : "present ") + std::to_string(photo.bitmap.width) +
-                "x" + std::to_string(photo.bitmap.height) + " " + std::to_string(bytes.size());
-        ++(photo.damaged ? damaged : present);
+        uint64_t size = 0;
+        const JpegHeader header = store.ReadPhotoHeader(*path, &size);
+        bool is_damaged = false;
+        if (size <= kDecodeLimit) {
+          is_damaged = DecodeJpegDetailed(store.ReadWholeFile(*path)).damaged;
+        }
+        line += (is_damaged ? "damaged " : "present ") + std::to_string(header.width) + "x" +
+                std::to_string(header.height) + " " + std::to_string(size);
+        ++(is_damaged ? damaged : present);
       } catch (const std::exception&) {
         line += "unreadable";
         ++unreadable;
