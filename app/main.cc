@@ -1,0 +1,25 @@
+// Mirestal: the main window on the desktop.
+#include <QApplication>
+#include <memory>
+
+#include "app/dialogs.h"
+#include "app/main_window.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QString::fromUtf8(mirestal::kApplicationTitle));
+  QApplication::setApplicationDisplayName(QString::fromUtf8(mirestal::kApplicationTitle));
+  mirestal::QtDialogs dialogs;
+  int status = 0;
+  {
+    mirestal::TFormMain::Options options;
+    options.dialogs = &dialogs;
+    // The window (and with it the camera objects) ends before the application object.
+    auto window = std::make_unique<mirestal::TFormMain>(std::move(options));
+    dialogs.SetParent(window.get());
+    window->FitToWorkArea();
+    window->show();
+    status = QApplication::exec();
+  }
+  return status;
+}

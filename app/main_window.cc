@@ -1,0 +1,537 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QScreen>
+#include <QStyledItemDelegate>
+#include <QWheelEvent>
+
+#include "app/data_button.h"
+#include "app/form_find.h"
+#include "app/gbk_qt.h"
+#include "app/guard.h"
+#include "app/photo_box.h"
+#include "app/roster_model.h"
+#include "capture/pipeline.h"
+#include "capture/qt/qt_capture.h"
+#include "capture/testcard.h"
+#include "capture/video_cap.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+#include "ui_main_window.h"
+
+// The usage document is a resource of this static library; its registration must be asked for.
+static void InitUsageResource() { Q_INIT_RESOURCE(usage); }
+
+namespace mirestal {
+
+namespace {
+
+constexpr int kMinScreenWidth = 1024;
+constexpr int kFrameLimit = 45;
+constexpr int kMarkerBox = 150;  // inner width of the marker box; the height is 200
+constexpr int kMarkerBoxHeight = 200;
+
+// Draws the grid's data cells through the window's hook.
+class RosterGridDelegate : public QStyledItemDelegate {
+ public:
+  RosterGridDelegate(TFormMain* window, QObject* parent)
+      : QStyledItemDelegate(parent), window_(window) {}
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    window_->DBGridListDrawColumnCell(painter, option, index, [&] {
+      QStyledItemDelegate::paint(painter, option, index);
+    });
+  }
+
+ private:
+  TFormMain* window_;
+};
+
+}  // namespace
+
+// The window's binding to the roster's data source: state changes and data notices.
+class TFormMain::DataSourceLink : public TDataLink {
+ public:
+  explicit DataSourceLink(TFormMain& window) : window_(window) {
+    window_.session().dataset().AddDataLink(this);
+  }
+  ~DataSourceLink() override { window_.session().dataset().RemoveDataLink(this); }
+  void StateChanged() override {
+    window_.DataSourceDbfStateChange();
+    Refresh();
+  }
+  void DataSetChanged() override { Refresh(); }
+
+ private:
+  void Refresh() {
+    window_.UpdateDataButtons();
+    window_.UpdatePositionLabel();
+  }
+  TFormMain& window_;
+};
+
+// The capture module's status label (VideoLabel, hidden).
+class TFormMain::StatusLabel : public CaptureStatusLabel {
+ public:
+  explicit StatusLabel(QLabel* label) : label_(label) {}
+  void SetCaption(const std::string& text) override { label_->setText(Utf8ToQString(text)); }
+  void Repaint() override { label_->repaint(); }
+
+ private:
+  QLabel* label_;
+};
+
+TFormMain::TFormMain(Options options, QWidget* parent)
+    : QMainWindow(parent),
+      ui_(std::make_unique<Ui::TFormMain>()),
+      options_(std::move(options)),
+      dialogs_(options_.dialogs) {
+  ui_->setupUi(this);
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+  std::string dir = options_.program_dir.empty() ? ExecutableDirectory() : options_.program_dir;
+  if (dir.back() != '/') dir += '/';
+  session_ = std::make_unique<RosterSession>(dir);
+  capture_ = std::make_unique<PhotoCapture>(session_->store());
+  SetUpGrid();
+  SetUpDataButtons();
+  link_ = std::make_unique<DataSourceLink>(*this);
+  session_->dataset().AfterScroll = [this](TTableDataSet&) { DbfAfterScroll(); };
+
+  auto* authority = new QLabel(QStringLiteral("市教育考试院  www.exam.example.cn"));
+  authority->setFixedWidth(220);
+  ui_->StatusBar1->addWidget(authority);
+  ui_->StatusBar1->addWidget(new QLabel(QStringLiteral("软件编制：信息中心  电话：010-00000000")), 1);
+  ui_->StatusBar1->setSizeGripEnabled(false);
+  ui_->UiPageControlDetail->setIconSize(QSize(16, 16));
+  ui_->UiPageControlDetail->setTabIcon(0, style()->standardIcon(QStyle::SP_FileDialogInfoView));
+  ui_->UiPageControlDetail->setTabIcon(1, style()->standardIcon(QStyle::SP_ComputerIcon));
+
+  connect(ui_->UiBitBtnOpen, &QPushButton::clicked, this, [this] { Guarded([this] { UiBitBtnOpenClick(); }); });
+  connect(ui_->UiBitBtnDeletePhoto, &QPushButton::clicked, this,
+          [this] { Guarded([this] { UiBitBtnDeletePhotoClick(); }); });
+  connect(ui_->UiBitBtnCatchPhoto, &QPushButton::clicked, this,
+          [this] { Guarded([this] { UiBitBtnCatchPhotoClick(); }); });
+  connect(ui_->UiBitBtnFormat, &QPushButton::clicked, this, [this] { Guarded([this] { UiBitBtnFormatClick(); }); });
+  connect(ui_->UiBitBtnSrc, &QPushButton::clicked, this, [this] { Guarded([this] { UiBitBtnSrcClick(); }); });
+  connect(ui_->TrackBarHor, &QSlider::valueChanged, this, [this] { Guarded([this] { UpdateFrameMarkers(); }); });
+  connect(ui_->TrackBarVer, &QSlider::valueChanged, this, [this] { Guarded([this] { UpdateFrameMarkers(); }); });
+
+  Guarded([this] { FormCreate(); });
+  form_find_ = new TFormFind(this);  // created hidden, right after the main window
+  qApp->installEventFilter(this);
+}
+
+TFormMain::~TFormMain() {
+  qApp->removeEventFilter(this);
+  // Camera objects go before the widgets that host them and before the application object.
+  CaptureResetForTests();
+  session_->dataset().AfterScroll = nullptr;
+  link_.reset();
+  delete model_;
+  model_ = nullptr;
+}
+
+void TFormMain::Guarded(const std::function<void()>& handler) { RunGuarded(*dialogs_, handler); }
+
+void TFormMain::FitToWorkArea() {
+  if (QScreen* s = screen()) setFixedSize(s->availableGeometry().size());
+  if (QScreen* s = screen()) move(s->availableGeometry().topLeft());
+}
+
+// --- Start-up ---
+
+void TFormMain::FormCreate() {
+  session_->set_scroll_refresh(true);
+  // The program folder was taken when the session was made; the photo store works below it.
+  InitUsageResource();
+  QFile usage(QStringLiteral(":/Descript_Rtf"));
+  if (usage.open(QIODevice::ReadOnly)) {
+    ui_->RichEditDescript->setHtml(QString::fromUtf8(usage.readAll()));
+  }
+  SetUpCapture();
+  UpdateFrameMarkers();
+  ui_->UiPageControlDetail->setCurrentWidget(ui_->TabSheetDescript);
+  ui_->UiBitBtnOpen->setFocus();
+  save_dialog_ = {QStringLiteral("Excel文件|*.xls"), QStringLiteral("xls"),
+                  Utf8ToQString(session_->program_dir()), QString()};
+  ui_->UiLabelNote->setText(Utf8ToQString(PhotoNote(session_->program_dir())).replace('\r', '\n'));
+  ui_->UiLabelNote->adjustSize();
+  open_dialog_ = {QStringLiteral("dbf文件（*.dbf）|*.dbf|所有文件(*.*)|*.*"), QStringLiteral("dbf"),
+                  Utf8ToQString(session_->program_dir()), QString()};
+}
+
+void TFormMain::SetUpCapture() {
+  RegisterQtCaptureBackend();
+  // The test card's format dialog answers through the window's dialogs.
+  TestCardBackend::SetFormatDialog(
+      [this](const std::vector<FrameSize>& sizes, FrameSize current) -> std::optional<FrameSize> {
+        ChoiceSpec spec{QStringLiteral("视频格式"), QStringLiteral("分辨率:"), {}, 0};
+        for (size_t i = 0; i < sizes.size(); ++i) {
+          spec.items << QStringLiteral("%1 x %2").arg(sizes[i].width).arg(sizes[i].height);
+          if (sizes[i] == current) spec.current = static_cast<int>(i);
+        }
+        std::optional<int> chosen = dialogs_->Choose(spec);
+        if (!chosen) return std::nullopt;
+        return sizes[static_cast<size_t>(*chosen)];
+      });
+  CaptureSetMessageHandler([this](const std::string& text) { dialogs_->ShowMessage(Utf8ToQString(text)); });
+  status_label_ = std::make_unique<StatusLabel>(ui_->VideoLabel);
+  CaptureSetHost(CaptureHost{static_cast<QWidget*>(ui_->VideoPanel), ui_->VideoPanel->width(), ui_->VideoPanel->height()});
+  CaptureSetStatusLabel(status_label_.get());
+  CaptureSetNotify([](void*) {});
+  if (CaptureStart()) {
+    CaptureSetFrameLimit(kFrameLimit);
+    CapturePreviewOn();
+    if (!CaptureHasSourceDialog()) ui_->UiBitBtnSrc->setEnabled(false);
+    if (!CaptureHasFormatDialog()) ui_->UiBitBtnFormat->setEnabled(false);
+  }
+}
+
+void TFormMain::SetUpGrid() {
+  QTableView* grid = ui_->DBGridList;
+  model_ = new RosterModel(session_->dataset());
+  grid->setModel(model_);
+  grid->setItemDelegate(new RosterGridDelegate(this, grid));
+  grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->setTabKeyNavigation(true);
+  grid->setShowGrid(true);
+  grid->setWordWrap(false);
+  grid->horizontalHeader()->setSectionsMovable(true);
+  grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  grid->horizontalHeader()->setHighlightSections(false);
+  QHeaderView* indicator = grid->verticalHeader();
+  indicator->setSectionResizeMode(QHeaderView::Fixed);
+  indicator->setDefaultSectionSize(QFontMetrics(grid->font()).height() + 5);
+  indicator->setFixedWidth(12);
+  indicator->setHighlightSections(false);
+  // The current row stays highlighted while the grid has no focus.
+  QPalette p = grid->palette();
+  p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Active, QPalette::Highlight));
+  p.setColor(QPalette::Inactive, QPalette::HighlightedText,
+             p.color(QPalette::Active, QPalette::HighlightedText));
+  grid->setPalette(p);
+  connect(model_, &RosterModel::RosterReset, this, &TFormMain::SizeGridColumns);
+  connect(model_, &RosterModel::CurrentRowMoved, this, &TFormMain::FollowCurrentRow);
+  connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) { GridRowChosen(current.row()); });
+  // The model is reset on every open; its selection model stays the same object.
+}
+
+void TFormMain::SetUpDataButtons() {
+  TTableDataSet* ds = &session_->dataset();
+  struct Spec {
+    DataButton* button;
+    DataAction action;
+    unsigned reasons;
+  };
+  const unsigned moving_back = kAtBegin | kEditing | kEmpty;
+  const unsigned moving_on = kAtEnd | kEditing | kEmpty;
+  const unsigned changing = kReadOnly | kEditing | kEmpty;
+  const Spec specs[] = {
+      {ui_->dbNavBtnFirst, DataAction::kFirst, moving_back},
+      {ui_->dbNavBtnPrior1, DataAction::kPrior, moving_back},
+      {ui_->dbNavBtnNext, DataAction::kNext, moving_on},
+      {ui_->dbNavBtnLast, DataAction::kLast, moving_on},
+      {ui_->dbNavBtnFind, DataAction::kEdit, changing},
+      {ui_->dbNavBtnEditSum, DataAction::kEdit, changing},
+      {ui_->dbNavBtnExportXls, DataAction::kEdit, changing},
+      {ui_->dbNavBtnDelete, DataAction::kDelete, changing},
+      {ui_->dbNavBtnNew, DataAction::kInsert, kReadOnly | kEditing},
+      {ui_->dbNavBtnSave, DataAction::kPost, kNotEditing},
+      {ui_->dbNavBtnCancel, DataAction::kCancel, kNotEditing},
+  };
+  for (const Spec& s : specs) {
+    s.button->Bind(ds, dialogs_, s.action, s.reasons);
+    data_buttons_.push_back(s.button);
+  }
+  ui_->dbNavBtnPrior1->SetRepeating(true);
+  ui_->dbNavBtnNext->SetRepeating(true);
+  ui_->dbNavBtnFind->SetHandler([this] { dbNavBtnFindClick(); });
+  // The count, export and delete commands are attached by their own handlers; until a handler
+  // is attached these buttons must never start an edit or delete a student.
+  for (DataButton* b : {ui_->dbNavBtnEditSum, ui_->dbNavBtnExportXls, ui_->dbNavBtnDelete}) {
+    b->SetHandler([] { SilentStop(); });
+  }
+}
+
+// --- Window events ---
+
+bool TFormMain::event(QEvent* e) {
+  if (e->type() == QEvent::WindowActivate) Guarded([this] { FormActivate(); });
+  return QMainWindow::event(e);
+}
+
+void TFormMain::FormActivate() {
+  if (terminated_) return;
+  const int width = options_.screen_width ? options_.screen_width()
+                                          : QGuiApplication::primaryScreen()->size().width();
+  if (width >= kMinScreenWidth) return;
+  dialogs_->ShowMessage(QStringLiteral("当前屏幕的分辨率太小，请设置成1024X768或以上"));
+  terminated_ = true;
+  if (options_.terminate) {
+    options_.terminate();
+  } else {
+    QCoreApplication::exit(0);
+  }
+}
+
+bool TFormMain::FormCloseQuery() {
+  const TDataSetState s = session_->dataset().State();
+  if (s == TDataSetState::dsInactive || s == TDataSetState::dsBrowse) return true;
+  dialogs_->ShowMessage(QStringLiteral("学生信息正处于修改状态中，\r\r请先保存或作废修改内容，再退出窗口"));
+  return false;
+}
+
+void TFormMain::closeEvent(QCloseEvent* e) {
+  bool allow = true;
+  Guarded([&] { allow = FormCloseQuery(); });
+  if (allow) {
+    form_find_->hide();
+    e->accept();
+  } else {
+    e->ignore();
+  }
+}
+
+bool TFormMain::FormKeyDown(QKeyEvent* e) {
+  if (e->key() != Qt::Key_F || !(e->modifiers() & Qt::ControlModifier)) return false;
+  if (!ui_->dbNavBtnFind->isEnabled()) return false;
+  Guarded([this] { dbNavBtnFindClick(); });
+  return true;
+}
+
+bool TFormMain::DBGridListKeyDown(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Delete && (e->modifiers() & Qt::ControlModifier)) {
+    Guarded([] { SilentStop(); });  // the grid never deletes a record by itself
+    return true;
+  }
+  return false;
+}
+
+bool TFormMain::ApplicationEvents1Wheel(QObject*, int delta) {
+  QTableView* grid = ui_->DBGridList;
+  if (QApplication::focusWidget() != grid) return false;
+  Guarded([&] {
+    QKeyEvent key(QEvent::KeyPress, delta > 0 ? Qt::Key_Up : Qt::Key_Down, Qt::NoModifier);
+    QApplication::sendEvent(grid, &key);
+  });
+  return true;
+}
+
+bool TFormMain::eventFilter(QObject* watched, QEvent* e) {
+  switch (e->type()) {
+    case QEvent::Wheel: {
+      const int delta = static_cast<QWheelEvent*>(e)->angleDelta().y();
+      return delta != 0 && ApplicationEvents1Wheel(watched, delta);
+    }
+    case QEvent::KeyPress: {
+      auto* w = qobject_cast<QWidget*>(watched);
+      if (!w || w->window() != this) return false;
+      auto* key = static_cast<QKeyEvent*>(e);
+      if (FormKeyDown(key)) return true;
+      if (watched == ui_->DBGridList) return DBGridListKeyDown(key);
+      return false;
+    }
+    default:
+      return false;
+  }
+}
+
+// --- Roster ---
+
+void TFormMain::UiBitBtnOpenClick() {
+  std::optional<QString> path = dialogs_->OpenFile(open_dialog_);
+  if (!path) return;
+  form_find_->hide();
+  ui_->UiEditFileName->setText(*path);
+  const OpenOutcome outcome = session_->Open(QStringToUtf8(*path));
+  if (!outcome.opened) {
+    dialogs_->ShowMessage(Utf8ToQString(outcome.message));
+    return;
+  }
+  if (!outcome.message.empty()) dialogs_->ShowMessage(Utf8ToQString(outcome.message));
+  ui_->UiPageControlDetail->setCurrentWidget(ui_->TabSheetPhoto);
+  ShowStudentPhoto();
+  ShowStudentInfo();
+  form_find_->FillFieldList(session_->FieldNames(), session_->FindListSelection());
+}
+
+void TFormMain::DbfAfterScroll() {
+  if (!session_->scroll_refresh()) return;
+  ShowStudentPhoto();
+  ShowStudentInfo();
+}
+
+void TFormMain::DataSourceDbfStateChange() {
+  const TDataSetState s = session_->dataset().State();
+  const bool editing = s == TDataSetState::dsEdit || s == TDataSetState::dsInsert;
+  ui_->UiPanelTop->setEnabled(!editing);
+  ui_->UiBitBtnCatchPhoto->setEnabled(!editing);
+  ui_->UiBitBtnDeletePhoto->setEnabled(!editing);
+}
+
+void TFormMain::UpdateDataButtons() {
+  for (DataButton* b : data_buttons_) b->UpdateEnabled();
+}
+
+void TFormMain::UpdatePositionLabel() {
+  TTableDataSet& ds = session_->dataset();
+  int count = -1;
+  int recno = -1;
+  if (ds.State() == TDataSetState::dsBrowse || ds.State() == TDataSetState::dsEdit) {
+    count = ds.RecordCount();
+  }
+  if (ds.Active() && !ds.IsEmpty()) recno = ds.RecNo();
+  ui_->DBStatusLabel1->setText(QString::fromStdString(RecordPositionText(recno, count)));
+}
+
+void TFormMain::FollowCurrentRow(int row) {
+  QTableView* grid = ui_->DBGridList;
+  following_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{following_};
+  if (row < 0) {
+    grid->selectionModel()->clear();
+    return;
+  }
+  const int column = std::max(0, grid->currentIndex().column());
+  const QModelIndex target = model_->index(row, column);
+  grid->selectionModel()->setCurrentIndex(
+      target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  grid->scrollTo(target);
+}
+
+void TFormMain::GridRowChosen(int row) {
+  if (following_ || row < 0 || row == model_->CurrentRow()) return;
+  Guarded([&] {
+    const int recno = model_->rows().RecNoOfRow(row);
+    if (recno > 0) session_->dataset().SetRecNo(recno);
+  });
+  // A move that failed leaves the grid on the dataset's row.
+  if (model_->CurrentRow() != row) FollowCurrentRow(model_->CurrentRow());
+}
+
+void TFormMain::SizeGridColumns() {
+  QTableView* grid = ui_->DBGridList;
+  const QFontMetrics fm(grid->font());
+  const QFontMetrics title(grid->horizontalHeader()->font());
+  TTableDataSet& ds = session_->dataset();
+  for (int c = 0; c < model_->columnCount(); ++c) {
+    const int by_width = ds.Fields(c).DisplayWidth() * fm.horizontalAdvance(QLatin1Char('0')) + 4;
+    const int by_title = title.horizontalAdvance(model_->headerData(c, Qt::Horizontal).toString()) + 4;
+    grid->setColumnWidth(c, std::max(by_width, by_title));
+  }
+}
+
+void TFormMain::DBGridListDrawColumnCell(QPainter*, const QStyleOptionViewItem&, const QModelIndex&,
+                                         const std::function<void()>& draw) {
+  draw();
+}
+
+void TFormMain::dbNavBtnFindClick() {
+  form_find_->show();
+  form_find_->raise();
+  form_find_->activateWindow();
+  SilentStop();
+}
+
+// --- Student photo panel ---
+
+void TFormMain::ShowStudentInfo() {
+  const StudentInfoTexts t = session_->StudentInfo();
+  ui_->LabelZch->setText(Utf8ToQString(t.zch));
+  ui_->LabelName->setText(Utf8ToQString(t.name));
+  ui_->LabelSex->setText(Utf8ToQString(t.sex));
+}
+
+void TFormMain::ShowStudentPhoto() {
+  if (!session_->has_key()) return;
+  const std::optional<std::string> path = session_->CurrentPhotoPath();
+  if (!path || !PhotoStore::PhotoExists(*path)) {
+    ui_->ImageCatchedPhoto->Clear();
+    return;
+  }
+  try {
+    ui_->ImageCatchedPhoto->LoadStoredPhoto(session_->store().ReadWholeFile(*path));
+  } catch (const std::exception&) {
+    dialogs_->ShowMessage(QStringLiteral("调入图片文件出错！"));
+    ui_->ImageCatchedPhoto->Clear();
+  }
+}
+
+void TFormMain::UiBitBtnDeletePhotoClick() {
+  if (!session_->has_key()) return;
+  const std::optional<std::string> path = session_->CurrentPhotoPath();
+  if (!path || !PhotoStore::PhotoExists(*path)) {
+    dialogs_->ShowMessage(QStringLiteral("无对应的照片文件"));
+    return;
+  }
+  if (dialogs_->MessageBox(QStringLiteral("确认要删除该照片吗？"), QStringLiteral("警告"),
+                           kMbYesNoDefaultNo) != kIdYes) {
+    return;
+  }
+  ForceDeleteFile(*path);
+  ShowStudentPhoto();
+  ui_->DBGridList->viewport()->update();
+}
+
+// --- Capture panel ---
+
+void TFormMain::UpdateFrameMarkers() {
+  Ui::TFormMain& u = *ui_;
+  u.PanelTop->move(u.VideoPanel->x() + u.TrackBarHor->value(), u.PanelTop->y());
+  u.PanelBottom->move(u.PanelTop->x(), u.PanelBottom->y());
+  u.PanelLeft->move(u.PanelTop->x(), u.PanelLeft->y());
+  u.PanelRight->move(u.PanelLeft->x() + u.PanelLeft->width() + kMarkerBox, u.PanelRight->y());
+  u.PanelTop->move(u.PanelTop->x(), u.VideoPanel->y() + u.TrackBarVer->value());
+  u.PanelBottom->move(u.PanelBottom->x(), u.PanelTop->y() + kMarkerBoxHeight);
+  u.PanelLeft->move(u.PanelLeft->x(), u.PanelTop->y());
+  u.PanelRight->move(u.PanelRight->x(), u.PanelTop->y());
+  for (QWidget* bar : {u.PanelTop, u.PanelBottom, u.PanelLeft, u.PanelRight}) bar->raise();
+}
+
+void TFormMain::UiBitBtnFormatClick() { CaptureShowFormatDialog(); }
+
+void TFormMain::UiBitBtnSrcClick() { CaptureShowSourceDialog(); }
+
+void TFormMain::ShowCaptureMessage(int kind, const std::string& text) {
+  switch (static_cast<PhotoMessageKind>(kind)) {
+    case PhotoMessageKind::kNone: break;
+    case PhotoMessageKind::kInformation: dialogs_->ShowMessage(Utf8ToQString(text)); break;
+    case PhotoMessageKind::kError: ShowErrorReport(*dialogs_, text); break;
+  }
+}
+
+void TFormMain::UiBitBtnCatchPhotoClick() {
+  TTableDataSet& ds = session_->dataset();
+  CatchPhotoRequest request;
+  request.roster_open = ds.Active() && ds.RecordCount() > 0;
+  request.has_key = session_->has_key();
+  request.key = session_->CurrentKey();
+  request.hor = ui_->TrackBarHor->value();
+  request.ver = ui_->TrackBarVer->value();
+  request.save_at_once = ui_->UiCheckBoxSaveAtOnce->isChecked();
+  CatchPhotoResult result = capture_->CatchPhoto(request, [this](const Bitmap& crop) {
+    ui_->ImageCatchedPhoto->ShowCapture(crop);
+    return dialogs_->MessageBox(Utf8ToQString(kMsgConfirmSave), Utf8ToQString(kCaptionConfirmSave),
+                                kFlagsConfirmSave) == kIdYes;
+  });
+  if (result.crop) ui_->ImageCatchedPhoto->ShowCapture(*result.crop);
+  ShowCaptureMessage(static_cast<int>(result.message_kind), result.message);
+  if (result.show_stored_photo) ShowStudentPhoto();
+  if (result.repaint_grid) ui_->DBGridList->viewport()->update();
+}
+
+}  // namespace mirestal

@@ -1,0 +1,120 @@
+// The main window: roster opening and browsing, the student photo panel and the capture panel.
+// Handlers are named after the control and the event; each runs through the guard. Logic that
+// needs no widget lives in RosterSession (app/roster_session.h) and the capture pipeline.
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/dialogs.h"
+#include "app/roster_session.h"
+
+class QKeyEvent;
+class QPainter;
+class QStyleOptionViewItem;
+class QModelIndex;
+
+namespace Ui {
+class TFormMain;
+}
+
+namespace mirestal {
+
+class DataButton;
+class PhotoCapture;
+class RosterModel;
+class TFormFind;
+
+class TFormMain : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  struct Options {
+    // The program folder (UTF-8, ending in '/'); empty: the executable's folder.
+    std::string program_dir;
+    // Every message and dialog; required, must outlive the window.
+    Dialogs* dialogs = nullptr;
+    // Width of the primary screen in pixels; empty: asked from the screen.
+    std::function<int()> screen_width;
+    // Ends the application after the screen-width message; empty: QCoreApplication::exit(0).
+    std::function<void()> terminate;
+  };
+
+  explicit TFormMain(Options options, QWidget* parent = nullptr);
+  ~TFormMain() override;
+
+  // Sizes the window to the desktop's work area (the executable does this; tests and the tour
+  // keep the designed size).
+  void FitToWorkArea();
+
+  // --- Handlers and operations ---
+  void FormActivate();
+  bool FormCloseQuery();
+  // True when the key was taken (it goes no further).
+  bool FormKeyDown(QKeyEvent* event);
+  bool DBGridListKeyDown(QKeyEvent* event);
+  // One wheel event over the focused grid: one row up (delta > 0) or down. True when taken.
+  bool ApplicationEvents1Wheel(QObject* receiver, int delta);
+  void UiBitBtnOpenClick();
+  void DbfAfterScroll();
+  void DataSourceDbfStateChange();
+  void dbNavBtnFindClick();
+  void ShowStudentInfo();
+  void ShowStudentPhoto();
+  void UiBitBtnDeletePhotoClick();
+  void UpdateFrameMarkers();
+  void UiBitBtnFormatClick();
+  void UiBitBtnSrcClick();
+  void UiBitBtnCatchPhotoClick();
+  // Draws one data cell of the grid (the key cell's highlight hooks in here).
+  void DBGridListDrawColumnCell(QPainter* painter, const QStyleOptionViewItem& option,
+                                const QModelIndex& index, const std::function<void()>& draw);
+
+  Ui::TFormMain* ui() const { return ui_.get(); }
+  RosterSession& session() { return *session_; }
+  RosterModel* model() const { return model_; }
+  TFormFind* FormFind() const { return form_find_; }
+  Dialogs& dialogs() { return *dialogs_; }
+  const std::string& gsPhotoRoot() const { return session_->program_dir(); }
+  bool terminated() const { return terminated_; }
+  // Runs `handler` through the guard with this window's dialogs.
+  void Guarded(const std::function<void()>& handler);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  class DataSourceLink;
+  class StatusLabel;
+  void FormCreate();
+  void SetUpDataButtons();
+  void SetUpGrid();
+  void SetUpCapture();
+  void UpdateDataButtons();
+  void UpdatePositionLabel();
+  void FollowCurrentRow(int row);
+  void GridRowChosen(int row);
+  void SizeGridColumns();
+  void ShowCaptureMessage(int kind, const std::string& text);
+
+  std::unique_ptr<Ui::TFormMain> ui_;
+  Options options_;
+  Dialogs* dialogs_;
+  std::unique_ptr<RosterSession> session_;
+  RosterModel* model_ = nullptr;
+  std::unique_ptr<DataSourceLink> link_;
+  std::unique_ptr<StatusLabel> status_label_;
+  std::unique_ptr<PhotoCapture> capture_;
+  TFormFind* form_find_ = nullptr;
+  FileDialogSpec open_dialog_;
+  FileDialogSpec save_dialog_;
+  std::vector<DataButton*> data_buttons_;
+  bool following_ = false;  // the grid is being moved to the dataset's current row
+  bool terminated_ = false;
+};
+
+}  // namespace mirestal

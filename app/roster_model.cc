@@ -1,0 +1,136 @@
+#include "app/roster_model.h"
+
+#include "app/gbk_qt.h"
+
+namespace mirestal {
+
+namespace {
+// The indicator column's mark for the current record.
+const QString kCurrentMark = QStringLiteral("▶");
+}  // namespace
+
+RosterModel::RosterModel(TTableDataSet& dataset, QObject* parent)
+    : QAbstractTableModel(parent), dataset_(dataset), rows_(dataset) {
+  dataset_.AddDataLink(this);
+  if (dataset_.Active()) Rebuild();
+}
+
+RosterModel::~RosterModel() { dataset_.RemoveDataLink(this); }
+
+int RosterModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : rows_.RowCount();
+}
+
+int RosterModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : columns_;
+}
+
+QString RosterModel::CellText(int row, int column) const {
+  if (column >= dataset_.FieldCount()) return {};
+  const TField& field = dataset_.Fields(column);
+  if (row == current_row_) return GbkToQString(field.DisplayText());
+  if (row != cached_row_) {
+    cached_row_ = -1;
+    if (!rows_.ReadRow(row, &cached_record_)) return {};
+    cached_row_ = row;
+  }
+  TTableDataSet::DisplayBufferScope drawn(dataset_, cached_record_);
+  return GbkToQString(field.DisplayText());
+}
+
+QVariant RosterModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rows_.RowCount() || index.column() >= columns_) {
+    return {};
+  }
+  if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+  try {
+    return CellText(index.row(), index.column());
+  } catch (...) {  // a record that cannot be read is drawn empty; the event loop goes on
+    cached_row_ = -1;
+    return {};
+  }
+}
+
+QVariant RosterModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  try {
+    if (role != Qt::DisplayRole) return {};
+    if (orientation == Qt::Horizontal) {
+      if (section < 0 || section >= columns_ || section >= dataset_.FieldCount()) return {};
+      return GbkToQString(dataset_.Fields(section).FieldName());
+    }
+    return section == current_row_ ? kCurrentMark : QString();
+  } catch (...) {
+    return {};
+  }
+}
+
+Qt::ItemFlags RosterModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+void RosterModel::Rebuild() {
+  beginResetModel();
+  // The reset is ended on every path, so a failing read never leaves the view suspended.
+  struct EndReset {
+    RosterModel* model;
+    ~EndReset() { model->endResetModel(); }
+  } end_reset{this};
+  cached_row_ = -1;
+  active_ = dataset_.Active();
+  columns_ = active_ ? dataset_.FieldCount() : 0;
+  current_row_ = -1;
+  rows_.Clear();
+  if (active_) {
+    rows_.Rebuild();
+    if (!dataset_.IsEmpty()) current_row_ = rows_.RowOfRecNo(dataset_.RecNo());
+  }
+}
+
+void RosterModel::FollowCurrent() {
+  const int old_row = current_row_;
+  current_row_ = dataset_.Active() && !dataset_.IsEmpty() ? rows_.RowOfRecNo(dataset_.RecNo()) : -1;
+  if (old_row == current_row_) {
+    if (current_row_ >= 0) emit dataChanged(index(current_row_, 0), index(current_row_, columns_ - 1));
+    return;
+  }
+  // The current row is read from the dataset's own record; the old one from the file again.
+  cached_row_ = -1;
+  for (int row : {old_row, current_row_}) {
+    if (row < 0 || row >= rows_.RowCount()) continue;
+    emit headerDataChanged(Qt::Vertical, row, row);
+    emit dataChanged(index(row, 0), index(row, columns_ - 1));
+  }
+  emit CurrentRowMoved(current_row_);
+}
+
+void RosterModel::StateChanged() {
+  try {
+    if (dataset_.Active() != active_) {
+      Rebuild();
+      emit RosterReset();
+      emit CurrentRowMoved(current_row_);
+    }
+  } catch (...) {
+  }
+}
+
+void RosterModel::DataSetChanged() {
+  try {
+    if (dataset_.Active() != active_ ||
+        (dataset_.Active() && rows_.RowCount() != dataset_.RecordCount())) {
+      Rebuild();
+      emit RosterReset();
+      emit CurrentRowMoved(current_row_);
+      return;
+    }
+    FollowCurrent();
+  } catch (...) {
+  }
+}
+
+void RosterModel::RecordChanged(const TField*) {
+  if (current_row_ >= 0) emit dataChanged(index(current_row_, 0), index(current_row_, columns_ - 1));
+}
+
+}  // namespace mirestal

@@ -1,0 +1,58 @@
+// The roster grid's model: one column per field in table order, one row per visible record,
+// bound to the dataset through its notices. A move of the current record only moves the
+// indicator; rows are rebuilt when the table is opened or closed or its records change.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <string>
+
+#include "app/roster_rows.h"
+#include "table/dataset.h"
+
+namespace mirestal {
+
+class RosterModel : public QAbstractTableModel, public TDataLink {
+  Q_OBJECT
+
+ public:
+  explicit RosterModel(TTableDataSet& dataset, QObject* parent = nullptr);
+  ~RosterModel() override;
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+  // The row of the dataset's current record; -1 when none.
+  int CurrentRow() const { return current_row_; }
+  const RosterRows& rows() const { return rows_; }
+
+  // TDataLink
+  void StateChanged() override;
+  void DataSetChanged() override;
+  void RecordChanged(const TField* field) override;
+
+ signals:
+  // The dataset's current record moved to `row` (-1: none). The view follows it.
+  void CurrentRowMoved(int row);
+  // Rows and columns were rebuilt (open, close, records added or removed).
+  void RosterReset();
+
+ private:
+  void Rebuild();
+  void FollowCurrent();
+  QString CellText(int row, int column) const;
+
+  TTableDataSet& dataset_;
+  RosterRows rows_;
+  int columns_ = 0;
+  int current_row_ = -1;
+  bool active_ = false;
+  // The last row read for drawing, so the cells of one row read its record once.
+  mutable int cached_row_ = -1;
+  mutable std::string cached_record_;
+};
+
+}  // namespace mirestal

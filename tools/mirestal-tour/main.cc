@@ -1,0 +1,159 @@
+// mirestal-tour OUTDIR [ROSTER]: drives the real main window offscreen with scripted dialogs and
+// the synthetic camera through the main job (open a roster, move through it, capture and save
+// two photos, show a stored photo, delete one) and saves a screenshot of the whole window after
+// each step as OUTDIR/NN-step.png, and every message the program showed to OUTDIR/messages.txt.
+// OUTDIR is also the program folder: photos land in OUTDIR/照片/.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QKeyEvent>
+#include <QPixmap>
+#include <QTableView>
+#include <QTextStream>
+#include <QWheelEvent>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+#include "app/dialogs.h"
+#include "app/main_window.h"
+#include "capture/qt/qt_capture.h"
+#include "ui_main_window.h"
+
+#ifndef MIRESTAL_EXAMPLE_ROSTER
+#define MIRESTAL_EXAMPLE_ROSTER "examples/roster.dbf"
+#endif
+
+namespace {
+
+using mirestal::TFormMain;
+
+// Processes events until `done` holds or `ms` pass; false on time-out.
+bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+class Tour {
+ public:
+  Tour(QString out, TFormMain& window) : out_(std::move(out)), window_(window) {}
+
+  void Shot(const char* step) {
+    QCoreApplication::processEvents();
+    const QString name = QStringLiteral("%1/%2-%3.png").arg(out_).arg(++shot_, 2, 10, QLatin1Char('0')).arg(QLatin1String(step));
+    if (!window_.grab().save(name)) std::fprintf(stderr, "cannot save %s\n", qPrintable(name));
+    std::printf("%s  %s\n", qPrintable(name), qPrintable(window_.ui()->DBStatusLabel1->text()));
+  }
+
+ private:
+  QString out_;
+  TFormMain& window_;
+  int shot_ = 0;
+};
+
+void Key(QWidget* target, int key) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QApplication::sendEvent(target, &press);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: mirestal-tour OUTDIR [ROSTER]\n");
+    return 2;
+  }
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  qputenv("MIRESTAL_CAMERA", "testcard");
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QString::fromUtf8(mirestal::kApplicationTitle));
+
+  const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+  const QString source_roster = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral(MIRESTAL_EXAMPLE_ROSTER);
+  if (!QDir().mkpath(out)) {
+    std::fprintf(stderr, "cannot create %s\n", qPrintable(out));
+    return 1;
+  }
+  const QString roster = out + QStringLiteral("/roster.dbf");
+  QFile::remove(roster);
+  if (!QFile::copy(source_roster, roster)) {
+    std::fprintf(stderr, "cannot copy %s to %s\n", qPrintable(source_roster), qPrintable(roster));
+    return 1;
+  }
+  QDir(out + QStringLiteral("/照片")).removeRecursively();
+
+  mirestal::ScriptedDialogs dialogs;
+  int status = 0;
+  {
+    TFormMain::Options options;
+    options.program_dir = out.toStdString() + "/";
+    options.dialogs = &dialogs;
+    options.screen_width = [] { return 1280; };
+    TFormMain window(std::move(options));
+    window.show();
+    QApplication::setActiveWindow(&window);
+    auto& ui = *window.ui();
+    Tour tour(out, window);
+    auto* preview = ui.VideoPanel->findChild<mirestal::PreviewWidget*>();
+    WaitFor([&] { return preview && preview->frames_shown() > 0; });
+    tour.Shot("start");
+
+    dialogs.QueueFile(roster);
+    ui.UiBitBtnOpen->click();
+    tour.Shot("open-roster");
+
+    for (int i = 0; i < 4; ++i) ui.dbNavBtnNext->click();
+    tour.Shot("next-button-4x");
+
+    ui.DBGridList->setFocus();
+    Key(ui.DBGridList, Qt::Key_Down);
+    Key(ui.DBGridList, Qt::Key_Down);
+    tour.Shot("grid-down-keys");
+
+    // One wheel event reporting three notches towards the user: one row down.
+    const QPointF at(20, 20);
+    QWheelEvent wheel(at, ui.DBGridList->viewport()->mapToGlobal(at), QPoint(), QPoint(0, -360),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(ui.DBGridList->viewport(), &wheel);
+    tour.Shot("wheel-one-row");
+
+    dialogs.QueueAnswer(mirestal::kIdYes);
+    ui.UiBitBtnCatchPhoto->click();
+    tour.Shot("capture-confirmed");
+
+    ui.dbNavBtnNext->click();
+    ui.UiCheckBoxSaveAtOnce->setChecked(true);
+    ui.TrackBarHor->setValue(60);
+    ui.TrackBarVer->setValue(30);
+    ui.UiBitBtnCatchPhoto->click();
+    tour.Shot("capture-save-at-once");
+
+    ui.dbNavBtnPrior1->click();
+    tour.Shot("stored-photo");
+
+    dialogs.QueueAnswer(mirestal::kIdYes);
+    ui.UiBitBtnDeletePhoto->click();
+    tour.Shot("photo-deleted");
+
+    ui.dbNavBtnLast->click();
+    tour.Shot("last-student");
+
+    if (!dialogs.unexpected().isEmpty()) {
+      for (const QString& u : dialogs.unexpected()) std::fprintf(stderr, "unexpected %s\n", qPrintable(u));
+      status = 1;
+    }
+  }
+
+  QFile messages(out + QStringLiteral("/messages.txt"));
+  if (!messages.open(QIODevice::WriteOnly | QIODevice::Truncate)) return 1;
+  QTextStream text(&messages);
+  for (QString m : dialogs.Texts()) text << m.replace(QLatin1Char('\r'), QStringLiteral("\\r")) << '\n';
+  std::printf("screenshots and messages.txt in %s\n", qPrintable(out));
+  return status;
+}
