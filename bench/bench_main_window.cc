@@ -1,0 +1,100 @@
+// The main window over a 100,000-student roster, offscreen: opening it (dialog answered, grid
+// laid out and painted, student panel refreshed) and one press of "后" with the grid, the
+// position label and the photo panel painted again; and the memory the window holds for the
+// open roster beside the file's size.
+//
+// Usage: bench_main_window [STUDENTS] [PRESSES]
+#include <QApplication>
+#include <QPushButton>
+#include <QTableView>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/dialogs.h"
+#include "app/main_window.h"
+#include "app/roster_model.h"
+#include "tests/testutil/testutil.h"
+#include "ui_main_window.h"
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Ms(Clock::time_point since) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
+
+// Resident memory of the process in bytes.
+long long ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  long long pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * 4096;
+}
+
+void PaintNow(mirestal::TFormMain& window) {
+  window.ui()->DBGridList->viewport()->repaint();
+  window.ui()->DBStatusLabel1->repaint();
+  window.ui()->UiPanelStudentInfo->repaint();
+  window.ui()->ImageCatchedPhoto->repaint();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int students = argc > 1 ? std::atoi(argv[1]) : 100000;
+  const int presses = argc > 2 ? std::atoi(argv[2]) : 1000;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+
+  mirestal::testing::TempDir dir;
+  const std::string path = dir.File("roster.dbf");
+  const std::string bytes = mirestal::testing::MakeBenchRoster(students, 50);
+  mirestal::testing::WriteFile(path, bytes);
+
+  mirestal::ScriptedDialogs dialogs;
+  mirestal::TFormMain::Options options;
+  options.program_dir = dir.path() + "/";
+  options.dialogs = &dialogs;
+  options.screen_width = [] { return 1280; };
+  mirestal::TFormMain window(std::move(options));
+  window.show();
+  QCoreApplication::processEvents();
+  PaintNow(window);
+
+  const long long before = ResidentBytes();
+  dialogs.QueueFile(QString::fromStdString(path));
+  auto start = Clock::now();
+  window.ui()->UiBitBtnOpen->click();
+  QCoreApplication::processEvents();
+  PaintNow(window);
+  const double open_ms = Ms(start);
+  const long long held = ResidentBytes() - before;
+
+  std::vector<double> times;
+  times.reserve(static_cast<size_t>(presses));
+  for (int i = 0; i < presses; ++i) {
+    start = Clock::now();
+    window.ui()->dbNavBtnNext->click();
+    PaintNow(window);
+    times.push_back(Ms(start));
+  }
+  std::sort(times.begin(), times.end());
+  const int rows = window.model()->rowCount();
+  std::printf("roster: %d students (%d rows shown), file %.1f MB\n", students, rows,
+              static_cast<double>(bytes.size()) / 1e6);
+  std::printf("open (dialog answered, grid and panel painted): %.1f ms\n", open_ms);
+  std::printf("one \"后\" press incl. grid, label and panel paint: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+              times[times.size() / 2], times[times.size() * 99 / 100], times.back());
+  std::printf("memory held after open: %.2f MB resident (row index %.2f MB) beside a %.1f MB file\n",
+              static_cast<double>(held) / 1e6,
+              static_cast<double>(window.model()->rows().MemoryBytes()) / 1e6,
+              static_cast<double>(bytes.size()) / 1e6);
+  std::printf("label after the presses: %s\n", qPrintable(window.ui()->DBStatusLabel1->text()));
+  return dialogs.unexpected().isEmpty() ? 0 : 1;
+}
