@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QPushButton>
 #include <QTableView>
+#include <time.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -28,6 +30,28 @@ namespace {
 double Ms(Clock::time_point since) {
   return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
 }
+
+// CPU time of this thread in milliseconds: the machine is shared, so wall time is noisy.
+double ThreadCpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+struct Figures {
+  std::vector<double> wall, cpu;
+  void Add(double w, double c) {
+    wall.push_back(w);
+    cpu.push_back(c);
+  }
+  void Print(const char* what) {
+    std::sort(wall.begin(), wall.end());
+    std::sort(cpu.begin(), cpu.end());
+    std::printf("%s: median %.3f ms wall / %.3f ms CPU, p99 %.3f ms wall / %.3f ms CPU\n", what,
+                wall[wall.size() / 2], cpu[cpu.size() / 2], wall[wall.size() * 99 / 100],
+                cpu[cpu.size() * 99 / 100]);
+  }
+};
 
 // Resident memory of the process in bytes.
 long long ResidentBytes() {
@@ -76,21 +100,31 @@ int main(int argc, char** argv) {
   const double open_ms = Ms(start);
   const long long held = ResidentBytes() - before;
 
-  std::vector<double> times;
-  times.reserve(static_cast<size_t>(presses));
+  // As the operator sees it: the press, then the event loop paints what changed (two rows, the
+  // indicator, the label, the panel; the grid scrolls by a row at its bottom edge).
+  Figures press;
   for (int i = 0; i < presses; ++i) {
     start = Clock::now();
+    const double cpu = ThreadCpuMs();
+    window.ui()->dbNavBtnNext->click();
+    QCoreApplication::processEvents();
+    press.Add(Ms(start), ThreadCpuMs() - cpu);
+  }
+  // The worst case: the whole grid, label and panel painted again after each press.
+  Figures full;
+  for (int i = 0; i < presses; ++i) {
+    start = Clock::now();
+    const double cpu = ThreadCpuMs();
     window.ui()->dbNavBtnNext->click();
     PaintNow(window);
-    times.push_back(Ms(start));
+    full.Add(Ms(start), ThreadCpuMs() - cpu);
   }
-  std::sort(times.begin(), times.end());
   const int rows = window.model()->rowCount();
   std::printf("roster: %d students (%d rows shown), file %.1f MB\n", students, rows,
               static_cast<double>(bytes.size()) / 1e6);
   std::printf("open (dialog answered, grid and panel painted): %.1f ms\n", open_ms);
-  std::printf("one \"后\" press incl. grid, label and panel paint: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
-              times[times.size() / 2], times[times.size() * 99 / 100], times.back());
+  press.Print("one \"后\" press, painted by the event loop");
+  full.Print("one \"后\" press, whole grid/label/panel repainted");
   std::printf("memory held after open: %.2f MB resident (row index %.2f MB) beside a %.1f MB file\n",
               static_cast<double>(held) / 1e6,
               static_cast<double>(window.model()->rows().MemoryBytes()) / 1e6,
