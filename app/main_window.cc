@@ -104,6 +104,7 @@ TFormMain::TFormMain(Options options, QWidget* parent)
   SetUpDataButtons();
   link_ = std::make_unique<DataSourceLink>(*this);
   session_->dataset().AfterScroll = [this](TTableDataSet&) { DbfAfterScroll(); };
+  session_->dataset().AfterOpen = [this](TTableDataSet&) { model_->TableOpened(); };
 
   auto* authority = new QLabel(QStringLiteral("市教育考试院  www.exam.example.cn"));
   authority->setFixedWidth(220);
@@ -134,6 +135,7 @@ TFormMain::~TFormMain() {
   // Camera objects go before the widgets that host them and before the application object.
   CaptureResetForTests();
   session_->dataset().AfterScroll = nullptr;
+  session_->dataset().AfterOpen = nullptr;
   link_.reset();
   delete model_;
   model_ = nullptr;

@@ -77,6 +77,7 @@ void RosterModel::Rebuild() {
     ~EndReset() { model->endResetModel(); }
   } end_reset{this};
   cached_row_ = -1;
+  stale_ = false;
   active_ = dataset_.Active();
   columns_ = active_ ? dataset_.FieldCount() : 0;
   current_row_ = -1;
@@ -106,7 +107,7 @@ void RosterModel::FollowCurrent() {
 
 void RosterModel::StateChanged() {
   try {
-    if (dataset_.Active() != active_) {
+    if (stale_ || dataset_.Active() != active_) {
       Rebuild();
       emit RosterReset();
       emit CurrentRowMoved(current_row_);
@@ -117,7 +118,7 @@ void RosterModel::StateChanged() {
 
 void RosterModel::DataSetChanged() {
   try {
-    if (dataset_.Active() != active_ ||
+    if (stale_ || dataset_.Active() != active_ ||
         (dataset_.Active() && rows_.RowCount() != dataset_.RecordCount())) {
       Rebuild();
       emit RosterReset();

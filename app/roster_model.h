@@ -25,6 +25,10 @@ class RosterModel : public QAbstractTableModel, public TDataLink {
                       int role = Qt::DisplayRole) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+  // The dataset opened a table (possibly while its notices were suspended): the next notice
+  // rebuilds rows and columns even when the active state and the count look unchanged.
+  void TableOpened() { stale_ = true; }
+
   // The row of the dataset's current record; -1 when none.
   int CurrentRow() const { return current_row_; }
   const RosterRows& rows() const { return rows_; }
@@ -50,6 +54,7 @@ class RosterModel : public QAbstractTableModel, public TDataLink {
   int columns_ = 0;
   int current_row_ = -1;
   bool active_ = false;
+  bool stale_ = false;
   // The last row read for drawing, so the cells of one row read its record once.
   mutable int cached_row_ = -1;
   mutable std::string cached_record_;

@@ -253,6 +253,10 @@ TEST_F(WindowTest, GridModelStaysConsistentOverDeletedRecords) {
   EXPECT_EQ(window_->model()->data(window_->model()->index(25, 0)).toString(), QStringLiteral("29"));
   ui().dbNavBtnLast->click();
   ui().dbNavBtnFirst->click();
+  // Another roster of as many rows with other fields replaces rows and columns.
+  Open(WriteRoster(dir_, "same.dbf", {.students = 26, .with_name_sex = false}));
+  EXPECT_EQ(window_->model()->columnCount(), 2);
+  EXPECT_EQ(window_->model()->data(window_->model()->index(25, 0)).toString(), QStringLiteral("26"));
   Open(WriteRoster(dir_, "s.dbf", {.students = 0}));
   EXPECT_EQ(window_->model()->rowCount(), 0);
 }
