@@ -40,6 +40,7 @@ class WindowTest : public ::testing::Test {
   }
 
   TFormMain& Make(int screen_width = 1280) {
+    window_.reset();  // one window at a time owns the capture module
     TFormMain::Options o;
     o.program_dir = dir_.path() + "/";
     o.dialogs = &dialogs_;
@@ -320,8 +321,11 @@ TEST_F(WindowTest, CaptureWithTheTestCardSavesOnYesOrAtOnce) {
 
   ui().dbNavBtnNext->click();
   ui().UiCheckBoxSaveAtOnce->setChecked(true);
+  EXPECT_FALSE(ui().UiBitBtnSrc->isEnabled());  // the card has one source and no source dialog
+  dialogs_.QueueChoice(0);                      // the format dialog: 320 x 240
+  ui().UiBitBtnFormat->click();
   ui().UiBitBtnCatchPhoto->click();
-  EXPECT_TRUE(FileExists(PhotoPath(2)));
+  EXPECT_EQ(ReadJpegHeader(testing::ReadFile(PhotoPath(2))).width, 150);
   EXPECT_EQ(dialogs_.Texts().size(), 2);  // no question
 }
 
