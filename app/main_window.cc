@@ -36,6 +36,7 @@ constexpr int kMinScreenWidth = 1024;
 constexpr int kFrameLimit = 45;
 constexpr int kMarkerBox = 150;  // inner width of the marker box; the height is 200
 constexpr int kMarkerBoxHeight = 200;
+constexpr int kStatusMessageMs = 8000;  // how long a capture's note stays in the status bar
 
 // Draws the grid's data cells through the window's hook.
 class RosterGridDelegate : public QStyledItemDelegate {
@@ -534,6 +535,9 @@ void TFormMain::UiBitBtnCatchPhotoClick() {
   ShowCaptureMessage(static_cast<int>(result.message_kind), result.message);
   if (result.show_stored_photo) ShowStudentPhoto();
   if (result.repaint_grid) ui_->DBGridList->viewport()->update();
+  if (!result.status_text.empty()) {
+    ui_->StatusBar1->showMessage(Utf8ToQString(result.status_text), kStatusMessageMs);
+  }
 }
 
 }  // namespace mirestal
