@@ -19,7 +19,6 @@
 #include "app/roster_model.h"
 #include "capture/pipeline.h"
 #include "capture/qt/qt_capture.h"
-#include "capture/testcard.h"
 #include "capture/video_cap.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -134,7 +133,10 @@ TFormMain::TFormMain(Options options, QWidget* parent)
 TFormMain::~TFormMain() {
   qApp->removeEventFilter(this);
   // Camera objects go before the widgets that host them and before the application object.
-  CaptureResetForTests();
+  CaptureRelease();
+  CaptureSetChooser(nullptr);
+  CaptureSetMessageHandler(nullptr);
+  CaptureSetStatusLabel(nullptr);
   session_->dataset().AfterScroll = nullptr;
   session_->dataset().AfterOpen = nullptr;
   link_.reset();
@@ -173,18 +175,12 @@ void TFormMain::FormCreate() {
 
 void TFormMain::SetUpCapture() {
   RegisterQtCaptureBackend();
-  // The test card's format dialog answers through the window's dialogs.
-  TestCardBackend::SetFormatDialog(
-      [this](const std::vector<FrameSize>& sizes, FrameSize current) -> std::optional<FrameSize> {
-        ChoiceSpec spec{QStringLiteral("视频格式"), QStringLiteral("分辨率:"), {}, 0};
-        for (size_t i = 0; i < sizes.size(); ++i) {
-          spec.items << QStringLiteral("%1 x %2").arg(sizes[i].width).arg(sizes[i].height);
-          if (sizes[i] == current) spec.current = static_cast<int>(i);
-        }
-        std::optional<int> chosen = dialogs_->Choose(spec);
-        if (!chosen) return std::nullopt;
-        return sizes[static_cast<size_t>(*chosen)];
-      });
+  // The camera's format and source dialogs answer through the window's dialogs.
+  CaptureSetChooser([this](const CaptureChoice& choice) -> std::optional<int> {
+    ChoiceSpec spec{Utf8ToQString(choice.title), Utf8ToQString(choice.label), {}, choice.current};
+    for (const std::string& item : choice.items) spec.items << Utf8ToQString(item);
+    return dialogs_->Choose(spec);
+  });
   CaptureSetMessageHandler([this](const std::string& text) { dialogs_->ShowMessage(Utf8ToQString(text)); });
   status_label_ = std::make_unique<StatusLabel>(ui_->VideoLabel);
   CaptureSetHost(CaptureHost{static_cast<QWidget*>(ui_->VideoPanel), ui_->VideoPanel->width(), ui_->VideoPanel->height()});

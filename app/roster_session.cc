@@ -1,6 +1,7 @@
 #include "app/roster_session.h"
 
 #include "platform/gbk.h"
+#include "platform/text.h"
 
 namespace mirestal {
 
@@ -108,7 +109,7 @@ bool RosterSession::RosterHasRecords() const {
 std::string RosterSession::FieldText(const char* name_utf8) {
   TField* field = dataset_.FindField(Utf8ToGbkLossy(name_utf8));
   if (!field) return {};
-  return std::string(TrimKey(field->AsString()));
+  return Trim(field->AsString());
 }
 
 StudentInfoTexts RosterSession::StudentInfo() {
