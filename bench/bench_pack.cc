@@ -14,6 +14,7 @@
 
 #include "platform/file.h"
 #include "table/dataset.h"
+#include "table/dbf_table.h"
 #include "tests/testutil/testutil.h"
 
 using mirestal::TTableDataSet;

@@ -7,20 +7,25 @@
 
 #include "platform/gbk.h"
 #include "platform/text.h"
+#include "table/dbf_table.h"
 
 namespace mirestal {
 namespace {
 
-// Restores the table's own record buffer when the dataset has pointed it at one of its own.
+// Points the table at one of the dataset's buffers for a scope, and back at the one before.
 class TableBufferScope {
  public:
-  TableBufferScope(DbfTable& table, char* buffer) : table_(table) { table_.SetCurrentBuffer(buffer); }
-  ~TableBufferScope() { table_.SetCurrentBuffer(nullptr); }
+  TableBufferScope(DbfTable& table, char* buffer)
+      : table_(table), previous_(table.CurrentBuffer()) {
+    table_.SetCurrentBuffer(buffer);
+  }
+  ~TableBufferScope() { table_.SetCurrentBuffer(previous_); }
   TableBufferScope(const TableBufferScope&) = delete;
   TableBufferScope& operator=(const TableBufferScope&) = delete;
 
  private:
   DbfTable& table_;
+  char* previous_;
 };
 
 // Restores the table's use-deleted flag to the dataset's setting.
@@ -66,6 +71,8 @@ std::optional<TFieldType> KindOf(char type, int length, int decimals, uint8_t ve
 TTableDataSet::TTableDataSet(std::string name, FileSystem& fs) : name_(std::move(name)), fs_(fs) {}
 
 TTableDataSet::~TTableDataSet() {
+  for (TDataLink* link : links_) link->dataset_ = nullptr;
+  links_.clear();
   if (!table_) return;
   fields_.clear();
   state_ = TDataSetState::dsInactive;
@@ -110,8 +117,9 @@ void TTableDataSet::Open() {
     BuildFields();
     current_.assign(table_->RecordLength() + 1, ' ');
     current_.back() = dbf::kEndOfFile;
-    kept_count_.reset();
+    rows_.reset();
     modified_ = false;
+    new_place_ = TNewRecordPlace::kNone;
     table_->Go(kMoveTop);
     has_current_ = !table_->AtEnd() && !table_->AtBegin() && table_->CurrentRecord() > 0;
     if (has_current_) TakeCurrent();
@@ -123,6 +131,7 @@ void TTableDataSet::Open() {
     throw;
   }
   SetState(TDataSetState::dsBrowse);
+  NotifyActiveChanged();
   Fire(AfterOpen);
   if (has_current_) Fire(AfterScroll);
 }
@@ -169,7 +178,16 @@ void TTableDataSet::Close() {
   std::unique_ptr<DbfTable> table = std::move(table_);
   has_current_ = false;
   eof_ = bof_ = true;
-  table->CloseTable();  // writes a pending header; the table object is freed either way
+  rows_.reset();
+  shared_rows_.clear();
+  new_place_ = TNewRecordPlace::kNone;
+  try {
+    table->CloseTable();  // writes a pending header; the table object is freed either way
+  } catch (...) {
+    NotifyActiveChanged();
+    throw;
+  }
+  NotifyActiveChanged();
   Fire(AfterClose);
 }
 
@@ -181,34 +199,66 @@ void TTableDataSet::SetState(TDataSetState state) {
   NotifyStateChanged();
 }
 
-void TTableDataSet::NotifyStateChanged() {
+// A link may unregister itself or another during a notice; each one is asked only while it is
+// still registered.
+template <typename Notice>
+void TTableDataSet::Notify(Notice notice) {
   if (disable_count_ > 0) return;
-  for (TDataLink* link : std::vector<TDataLink*>(links_)) link->StateChanged();
+  const std::vector<TDataLink*> links = links_;
+  for (TDataLink* link : links) {
+    if (std::find(links_.begin(), links_.end(), link) != links_.end()) notice(*link);
+  }
+}
+
+void TTableDataSet::NotifyActiveChanged() {
+  Notify([](TDataLink& link) { link.ActiveChanged(); });
+}
+
+void TTableDataSet::NotifyScrolled() {
+  Notify([](TDataLink& link) { link.DataSetScrolled(); });
+}
+
+void TTableDataSet::NotifyStateChanged() {
+  Notify([](TDataLink& link) { link.StateChanged(); });
 }
 
 void TTableDataSet::NotifyDataSetChanged() {
-  if (disable_count_ > 0) return;
-  for (TDataLink* link : std::vector<TDataLink*>(links_)) link->DataSetChanged();
+  Notify([](TDataLink& link) { link.DataSetChanged(); });
 }
 
 void TTableDataSet::NotifyRecordChanged(const TField* field) {
-  if (disable_count_ > 0) return;
-  for (TDataLink* link : std::vector<TDataLink*>(links_)) link->RecordChanged(field);
+  Notify([field](TDataLink& link) { link.RecordChanged(field); });
 }
 
-void TTableDataSet::AddDataLink(TDataLink* link) { links_.push_back(link); }
+TDataLink::~TDataLink() { SetDataSet(nullptr); }
+
+void TDataLink::SetDataSet(TTableDataSet* dataset) {
+  if (dataset == dataset_) return;
+  if (dataset_) {
+    auto& links = dataset_->links_;
+    links.erase(std::remove(links.begin(), links.end(), this), links.end());
+  }
+  dataset_ = dataset;
+  if (dataset_) dataset_->links_.push_back(this);
+}
+
+void TTableDataSet::AddDataLink(TDataLink* link) { link->SetDataSet(this); }
 
 void TTableDataSet::RemoveDataLink(TDataLink* link) {
-  links_.erase(std::remove(links_.begin(), links_.end(), link), links_.end());
+  if (link->dataset_ == this) link->SetDataSet(nullptr);
 }
 
 void TTableDataSet::DisableControls() {
-  if (disable_count_++ == 0) disabled_state_ = state_;
+  if (disable_count_++ == 0) {
+    disabled_state_ = state_;
+    disabled_active_ = Active();
+  }
 }
 
 void TTableDataSet::EnableControls() {
   if (disable_count_ == 0) return;
   if (--disable_count_ > 0) return;
+  if (Active() != disabled_active_) NotifyActiveChanged();
   if (state_ != disabled_state_) NotifyStateChanged();
   if (table_) NotifyDataSetChanged();
 }
@@ -270,7 +320,7 @@ void TTableDataSet::First() {
   has_current_ = GoEnd(kMoveTop);
   eof_ = !has_current_;
   bof_ = true;
-  NotifyDataSetChanged();
+  NotifyScrolled();
   Fire(AfterScroll);
 }
 
@@ -281,7 +331,7 @@ void TTableDataSet::Last() {
   has_current_ = GoEnd(kMoveBottom);
   eof_ = true;
   bof_ = !has_current_;
-  NotifyDataSetChanged();
+  NotifyScrolled();
   Fire(AfterScroll);
 }
 
@@ -303,7 +353,7 @@ void TTableDataSet::MoveBy(int n) {
     }
     (direction > 0 ? bof_ : eof_) = false;
   }
-  NotifyDataSetChanged();
+  NotifyScrolled();
   Fire(AfterScroll);
 }
 
@@ -338,31 +388,55 @@ void TTableDataSet::SetRecNo(int record) {
                                     {std::to_string(record), table_->FileName()}));
   }
   Resync(record);
-  NotifyDataSetChanged();
+  NotifyScrolled();
   Fire(AfterScroll);
 }
 
-int TTableDataSet::CountVisibleByScan() {
+std::vector<int> TTableDataSet::ScanRows() {
   // Reads beside the cursor, so that counting in edit or insert state leaves the table object
   // on the record being edited.
   std::string record(table_->RecordLength(), ' ');
-  int count = 0;
+  std::vector<int> rows;
   for (int r = 1; r <= table_->RecordCount(); ++r) {
     table_->ReadRecordCopy(r, record.data());
-    if (table_->use_deleted || record[0] != dbf::kDeletedFlag) ++count;
+    if (table_->use_deleted || record[0] != dbf::kDeletedFlag) rows.push_back(r);
   }
-  return count;
+  return rows;
+}
+
+int TTableDataSet::CountVisibleByScan() {
+  CheckActive();
+  return static_cast<int>(ScanRows().size());
+}
+
+const std::vector<int>& TTableDataSet::Rows() {
+  CheckActive();
+  if (table_->shared()) {
+    table_->RefreshHeader();
+    shared_rows_ = ScanRows();
+    return shared_rows_;
+  }
+  if (!rows_) rows_ = ScanRows();
+  return *rows_;
+}
+
+int TTableDataSet::RowCount() { return static_cast<int>(Rows().size()); }
+
+int TTableDataSet::RecNoOfRow(int row) {
+  const std::vector<int>& rows = Rows();
+  return row >= 0 && row < static_cast<int>(rows.size()) ? rows[row] : -1;
+}
+
+int TTableDataSet::RowOfRecNo(int recno) {
+  const std::vector<int>& rows = Rows();
+  auto it = std::lower_bound(rows.begin(), rows.end(), recno);
+  return it != rows.end() && *it == recno ? static_cast<int>(it - rows.begin()) : -1;
 }
 
 int TTableDataSet::RecordCount() {
-  if (!table_) throw EDatabaseError("Cannot perform this operation on a closed dataset");
+  CheckActive();
   if (!ExactCount) return table_->RecordCount();
-  if (table_->shared()) {
-    table_->RefreshHeader();
-    return CountVisibleByScan();
-  }
-  if (!kept_count_) kept_count_ = CountVisibleByScan();
-  return *kept_count_;
+  return RowCount();
 }
 
 bool TTableDataSet::ReadRecordInto(int record, std::string* buffer) {
@@ -373,6 +447,31 @@ bool TTableDataSet::ReadRecordInto(int record, std::string* buffer) {
   buffer->back() = dbf::kEndOfFile;
   return true;
 }
+
+// --- Record views ---
+
+TRecordView::TRecordView(TTableDataSet& dataset) : dataset_(dataset) {}
+
+bool TRecordView::Load(int recno) {
+  loaded_ = false;
+  recno_ = 0;
+  if (!dataset_.Active() || !dataset_.ReadRecordInto(recno, &record_)) return false;
+  recno_ = recno;
+  loaded_ = true;
+  return true;
+}
+
+bool TRecordView::LoadCurrent() {
+  loaded_ = false;
+  recno_ = 0;
+  if (!dataset_.Active() || !dataset_.has_current_) return false;
+  record_ = dataset_.current_;
+  recno_ = dataset_.state_ == TDataSetState::dsInsert ? 0 : dataset_.current_recno_;
+  loaded_ = true;
+  return true;
+}
+
+bool TRecordView::Deleted() const { return loaded_ && record_[0] == dbf::kDeletedFlag; }
 
 TTableDataSet::DisplayBufferScope::DisplayBufferScope(TTableDataSet& dataset,
                                                       const std::string& buffer)
@@ -416,7 +515,7 @@ void TTableDataSet::GotoBookmark(const std::string& bookmark) {
   }
   TakeCurrent();
   eof_ = bof_ = false;
-  NotifyDataSetChanged();
+  NotifyScrolled();
   Fire(AfterScroll);
 }
 
@@ -457,7 +556,7 @@ void TTableDataSet::Edit() {
   Fire(AfterEdit);
 }
 
-void TTableDataSet::StartInsert() {
+void TTableDataSet::StartInsert(TNewRecordPlace place) {
   CheckActive();
   CheckCanModify();
   CheckPendingEdit();
@@ -471,16 +570,27 @@ void TTableDataSet::StartInsert() {
   current_.back() = dbf::kEndOfFile;
   modified_ = false;
   eof_ = bof_ = false;
+  new_place_ = place;
   SetState(TDataSetState::dsInsert);
   Fire(OnNewRecord);
   Fire(AfterInsert);
-  NotifyDataSetChanged();
   Fire(AfterScroll);
 }
 
-void TTableDataSet::Insert() { StartInsert(); }
+void TTableDataSet::Insert() { StartInsert(TNewRecordPlace::kInsert); }
 
-void TTableDataSet::Append() { StartInsert(); }
+void TTableDataSet::Append() { StartInsert(TNewRecordPlace::kAppend); }
+
+int TTableDataSet::NewRecordRow() {
+  switch (new_place_) {
+    case TNewRecordPlace::kNone: return -1;
+    case TNewRecordPlace::kAppend: return RowCount();
+    case TNewRecordPlace::kInsert: break;
+  }
+  // The row the cursor stood on; an empty dataset shows the new record as its only row.
+  int row = insert_return_ > 0 ? RowOfRecNo(insert_return_) : -1;
+  return row >= 0 ? row : 0;
+}
 
 void TTableDataSet::Post() {
   CheckActive();
@@ -498,9 +608,11 @@ void TTableDataSet::Post() {
   }
   current_.back() = dbf::kEndOfFile;
   int record = table_->CurrentRecord();
-  if (inserting && kept_count_) ++*kept_count_;
+  // An appended record is the last one of the file, so the index stays in order.
+  if (inserting && rows_) rows_->push_back(record);
   if (!inserting) table_->Unlock();
   modified_ = false;
+  new_place_ = TNewRecordPlace::kNone;
   SetState(TDataSetState::dsBrowse);
   Resync(record);
   NotifyDataSetChanged();
@@ -515,6 +627,7 @@ void TTableDataSet::Cancel() {
   if (inserting) Fire(BeforeScroll);
   if (!inserting) table_->Unlock();
   modified_ = false;
+  new_place_ = TNewRecordPlace::kNone;
   SetState(TDataSetState::dsBrowse);
   int record = inserting ? insert_return_ : current_recno_;
   if (record > 0) {
@@ -523,7 +636,11 @@ void TTableDataSet::Cancel() {
     has_current_ = GoEnd(kMoveTop);
     eof_ = bof_ = !has_current_;
   }
-  NotifyDataSetChanged();
+  if (inserting) {
+    NotifyDataSetChanged();  // the pending row goes away
+  } else {
+    NotifyRecordChanged(nullptr);  // the record shows its stored values again
+  }
   Fire(AfterCancel);
   if (inserting) Fire(AfterScroll);
 }
@@ -547,7 +664,11 @@ void TTableDataSet::Delete() {
   } catch (const std::exception&) {
     throw EDatabaseError("Cannot delete the record");
   }
-  if (kept_count_) --*kept_count_;
+  // With UseDeleted the marked record stays visible.
+  if (rows_ && !UseDeleted) {
+    auto it = std::lower_bound(rows_->begin(), rows_->end(), record);
+    if (it != rows_->end() && *it == record) rows_->erase(it);
+  }
   has_current_ = Step(record, 1) || Step(record, -1);
   eof_ = bof_ = !has_current_;
   NotifyDataSetChanged();
@@ -555,15 +676,47 @@ void TTableDataSet::Delete() {
   Fire(AfterScroll);
 }
 
+void TTableDataSet::Recall(int recno) {
+  CheckActive();
+  CheckCanModify();
+  CheckPendingEdit();
+  if (recno < 1 || recno > table_->RecordCount()) {
+    throw ETableError(FormatMessage("Record number %d is not in table %s",
+                                    {std::to_string(recno), table_->FileName()}));
+  }
+  bool was_deleted = false;
+  try {
+    UseDeletedScope use_deleted(*table_, UseDeleted);
+    table_->MoveTo(recno);
+    was_deleted = table_->IsDeleted();
+    table_->Recall();
+  } catch (const std::exception&) {
+    throw EDatabaseError("Cannot recall the record");
+  }
+  if (!was_deleted) return;
+  if (rows_ && !UseDeleted) rows_->insert(std::lower_bound(rows_->begin(), rows_->end(), recno), recno);
+  if (has_current_) {
+    Resync(current_recno_);
+  } else {
+    Resync(recno);
+  }
+  NotifyDataSetChanged();
+}
+
 void TTableDataSet::Pack() {
   CheckActive();
   CheckCanModify();
   CheckPendingEdit();
-  kept_count_.reset();
+  rows_.reset();
   table_->Pack();
   current_.assign(table_->RecordLength() + 1, ' ');
   current_.back() = dbf::kEndOfFile;
-  First();
+  Fire(BeforeScroll);
+  has_current_ = GoEnd(kMoveTop);
+  eof_ = !has_current_;
+  bof_ = true;
+  NotifyDataSetChanged();
+  Fire(AfterScroll);
 }
 
 }  // namespace mirestal

@@ -1,6 +1,10 @@
 // TTableDataSet: the cursor over one table file through which every part of the program reaches
 // the roster. Navigation is in physical record order with records marked deleted hidden; field
 // objects give each value as text (GBK bytes) and as a typed value.
+//
+// This header is the dataset's whole contract; the engine behind it (table/dbf_table.h) is not
+// needed to use it. Reading order: the field object, the record view (any row read without
+// moving the cursor), the link of bound controls and its notices, then the dataset.
 #pragma once
 
 #include <cstdint>
@@ -11,11 +15,13 @@
 #include <vector>
 
 #include "platform/file.h"
-#include "table/dbf_table.h"
 #include "table/errors.h"
+#include "table/types.h"
 
 namespace mirestal {
 
+class DbfTable;
+class TRecordView;
 class TTableDataSet;
 
 enum class TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert };
@@ -36,7 +42,9 @@ enum class TFieldType {
 
 enum class TLargeIntKind { asInteger, asFloat };
 
-// One field of the dataset. Values are read from the dataset's active record buffer.
+// One field of the dataset. The reads without a view read the dataset's current record (or the
+// record of a DisplayBufferScope in force); the reads with a view read the view's record and touch
+// nothing else, so a grid can draw any row while the cursor stays where it is.
 class TField {
  public:
   TField(TTableDataSet& dataset, int table_field, TFieldType type, int size, std::string name);
@@ -55,21 +63,31 @@ class TField {
   TTableDataSet& DataSet() const { return dataset_; }
 
   bool IsNull() const;
+  bool IsNull(const TRecordView& row) const;
   // Text of the value (GBK): strings trimmed; numbers in decimal; "True"/"False"; dates in the
   // short date format; memo fields their text; binary fields their bytes. A numeric text that
   // does not convert is returned trimmed as it stands.
   std::string AsString() const;
-  // Numbers (and boolean as 0/1). Raises "Invalid numeric value in field %s" for a numeric
-  // text that does not convert.
+  std::string AsString(const TRecordView& row) const;
+  // Numbers (and boolean as 0/1). Raise "Invalid numeric value in field %s" for a numeric text
+  // that does not convert.
   double AsFloat() const;
+  double AsFloat(const TRecordView& row) const;
   int32_t AsInteger() const;
+  int32_t AsInteger(const TRecordView& row) const;
   int64_t AsLargeInt() const;
+  int64_t AsLargeInt(const TRecordView& row) const;
   bool AsBoolean() const;
+  bool AsBoolean(const TRecordView& row) const;
   // Dates and date-times as the serial of days since 1899-12-30; 0 when null.
   double AsDateTime() const;
+  double AsDateTime(const TRecordView& row) const;
   std::optional<TDate> AsDate() const;
-  // Currency fields as in the grid: "￥1,234.50" (GBK).
+  std::optional<TDate> AsDate(const TRecordView& row) const;
+  // As AsString, except currency fields as in the grid ("￥1,234.50", GBK) and memo and binary
+  // fields as "(Memo)"/"(MEMO)", "(Blob)"/"(BLOB)" (empty/filled).
   std::string DisplayText() const;
+  std::string DisplayText(const TRecordView& row) const;
 
   // Text typed into the grid, converted by the field's kind (empty text: no value).
   void SetAsString(const std::string& text);
@@ -81,6 +99,18 @@ class TField {
 
  private:
   friend class TTableDataSet;
+  // The readers behind both forms; `record` is a whole record (record length + 1 bytes).
+  bool NullIn(const std::string& record) const;
+  std::string StringIn(const std::string& record) const;
+  double FloatIn(const std::string& record) const;
+  int32_t IntegerIn(const std::string& record) const;
+  int64_t LargeIntIn(const std::string& record) const;
+  bool BooleanIn(const std::string& record) const;
+  double DateTimeIn(const std::string& record) const;
+  std::optional<TDate> DateIn(const std::string& record) const;
+  std::string DisplayTextIn(const std::string& record) const;
+  const std::string& RecordOf(const TRecordView& row) const;
+
   TTableDataSet& dataset_;
   int table_field_;
   TFieldType type_;
@@ -89,16 +119,70 @@ class TField {
   int index_ = 0;
 };
 
-// Notified by the dataset so that bound controls (grid, labels, buttons) follow it.
+// A copy of one record of an open dataset, read without moving the cursor, for the field reads
+// that take a view. Loading reads the record from the table; the copy stays as it was until the
+// next Load. A view must be loaded again after the dataset is closed, reopened or packed: reading
+// one whose copy does not fit the open table raises "<name>: Record view is not loaded".
+class TRecordView {
+ public:
+  explicit TRecordView(TTableDataSet& dataset);
+
+  // Reads physical record `recno` (from 1); false (and not loaded) when there is no such record
+  // or the dataset is closed. Deleted records load too: Deleted() tells.
+  bool Load(int recno);
+  // Copies the dataset's current record as it stands, typed values of an edit or insert
+  // included; false when there is none. RecNo() is 0 for a new record not yet posted.
+  bool LoadCurrent();
+  int RecNo() const { return recno_; }
+  bool Loaded() const { return loaded_; }
+  bool Deleted() const;
+  TTableDataSet& DataSet() const { return dataset_; }
+
+ private:
+  friend class TField;
+  TTableDataSet& dataset_;
+  std::string record_;
+  int recno_ = 0;
+  bool loaded_ = false;
+};
+
+// A bound control's connection to a dataset. The link owns its registration: SetDataSet moves it
+// from one dataset to another, its destructor unregisters it, and a dataset destroyed first
+// leaves its links detached (DataSet() == nullptr) instead of dangling.
+//
+// Notices (none while DisableControls is in force; EnableControls then sends one
+// DataSetChanged):
+//   ActiveChanged    the dataset was opened or closed;
+//   DataSetScrolled  only the cursor moved (First, Next, Prior, Last, MoveBy, SetRecNo, bookmarks);
+//                    the rows are as they were;
+//   DataSetChanged   rows may differ: post, delete, pack, cancel of an insert, EnableControls;
+//   RecordChanged    a field of the current record was set (null: the whole record, as by the
+//                    cancel of an edit);
+//   StateChanged     the state changed (browse, edit, insert, inactive).
 class TDataLink {
  public:
-  virtual ~TDataLink() = default;
-  virtual void StateChanged() {}
-  // The whole dataset changed or the current record moved: redraw from the current record.
+  TDataLink() = default;
+  virtual ~TDataLink();
+  TDataLink(const TDataLink&) = delete;
+  TDataLink& operator=(const TDataLink&) = delete;
+
+  void SetDataSet(TTableDataSet* dataset);
+  TTableDataSet* DataSet() const { return dataset_; }
+
+  virtual void ActiveChanged() {}
+  virtual void DataSetScrolled() {}
   virtual void DataSetChanged() {}
-  // A field of the current record was set (null: the record as a whole).
   virtual void RecordChanged(const TField* field) { (void)field; }
+  virtual void StateChanged() {}
+
+ private:
+  friend class TTableDataSet;
+  TTableDataSet* dataset_ = nullptr;
 };
+
+// Where the pending new record of the insert state is shown: Insert shows it at the current row,
+// Append after the last row. Posting writes both at the end of the table.
+enum class TNewRecordPlace { kNone, kInsert, kAppend };
 
 class TTableDataSet {
  public:
@@ -154,11 +238,22 @@ class TTableDataSet {
   bool IsEmpty() const;
   int RecNo() const;
   void SetRecNo(int record);
-  // Number of visible records. Exact: counted by a scan at first use and then kept up to date
-  // by every change the dataset makes (the file is not shared). In shared mode every call scans.
+  // Number of visible records. With ExactCount it is RowCount(); without, the number of records
+  // in the file, deleted ones included.
   int RecordCount();
-  // A fresh scan of the file, for checks of the kept count.
+  // A fresh scan of the file, for checks of the kept count and index.
   int CountVisibleByScan();
+
+  // --- Visible rows ---
+  // Row r (from 0) is the r-th visible record in physical order. The index is built by one scan
+  // at first use and then kept by every change the dataset makes (append, delete, pack; closing
+  // drops it), so these calls read no record. The file is held exclusively, so the kept index
+  // equals a fresh scan; in shared mode every call scans again.
+  int RowCount();
+  // Physical record number (from 1) of row `row`; -1 when there is no such row.
+  int RecNoOfRow(int row);
+  // Row of physical record `recno`; -1 when that record is not visible.
+  int RowOfRecNo(int recno);
   bool IsSequenced() const { return true; }
 
   // --- Bookmarks: the record number as 10 right-aligned digits and a NUL ---
@@ -174,11 +269,20 @@ class TTableDataSet {
   void Post();
   void Cancel();
   void Delete();
+  // Clears the delete mark of physical record `recno` (posting a pending edit first); the record
+  // becomes visible again and the cursor stays on its record. Failing: "Cannot recall the
+  // record".
+  void Recall(int recno);
   void Pack();
   bool CanModify() const { return !ReadOnly; }
   bool Modified() const { return modified_; }
+  // Where the pending new record is shown (kNone outside the insert state), and its row: the
+  // current row for Insert, RowCount() for Append; -1 when there is none.
+  TNewRecordPlace NewRecordPlace() const { return new_place_; }
+  int NewRecordRow();
 
   // --- Bound controls ---
+  // Same as link->SetDataSet(this) / link->SetDataSet(nullptr).
   void AddDataLink(TDataLink* link);
   void RemoveDataLink(TDataLink* link);
   void DisableControls();
@@ -188,7 +292,9 @@ class TTableDataSet {
   // Reads record `record` (physical number) into `buffer` without moving the cursor, for
   // controls that draw other rows; returns false when there is no such record.
   bool ReadRecordInto(int record, std::string* buffer);
-  // While alive, field objects read from `buffer` instead of the current record.
+  // While alive, the field reads without a view read `buffer` instead of the current record:
+  // for a control that must treat the drawn row as the active one. Other drawing reads through a
+  // TRecordView.
   class DisplayBufferScope {
    public:
     DisplayBufferScope(TTableDataSet& dataset, const std::string& buffer);
@@ -208,11 +314,17 @@ class TTableDataSet {
 
  private:
   friend class TField;
+  friend class TRecordView;
+  friend class TDataLink;
   friend class DisplayBufferScope;
 
   void CheckActive() const;
   void CheckCanModify() const;
   void SetState(TDataSetState state);
+  template <typename Notice>
+  void Notify(Notice notice);
+  void NotifyActiveChanged();
+  void NotifyScrolled();
   void NotifyStateChanged();
   void NotifyDataSetChanged();
   void NotifyRecordChanged(const TField* field);
@@ -233,7 +345,10 @@ class TTableDataSet {
   // Makes `record` current again after a change; a hidden record gives way to the next visible
   // one, then to the previous one. Eof and Bof are False unless no visible record is left.
   void Resync(int record);
-  void StartInsert();
+  void StartInsert(TNewRecordPlace place);
+  // The visible rows' record numbers, ascending: the kept index, or a fresh one in shared mode.
+  const std::vector<int>& Rows();
+  std::vector<int> ScanRows();
   const std::string& ActiveBuffer() const { return display_buffer_ ? *display_buffer_ : current_; }
 
   std::string name_;
@@ -245,13 +360,16 @@ class TTableDataSet {
   int current_recno_ = 0;
   bool has_current_ = false;  // a visible record (or a new one) is current
   int insert_return_ = 0;     // record current before Insert, for Cancel
+  TNewRecordPlace new_place_ = TNewRecordPlace::kNone;
   const std::string* display_buffer_ = nullptr;
   bool eof_ = true;
   bool bof_ = true;
   bool modified_ = false;
-  std::optional<int> kept_count_;
+  std::optional<std::vector<int>> rows_;  // kept index (exclusive mode)
+  std::vector<int> shared_rows_;          // the last fresh index (shared mode)
   int disable_count_ = 0;
   TDataSetState disabled_state_ = TDataSetState::dsInactive;
+  bool disabled_active_ = false;
   std::vector<TDataLink*> links_;
 };
 

@@ -17,12 +17,11 @@
 #include "platform/file.h"
 #include "table/dbf_format.h"
 #include "table/errors.h"
+#include "table/types.h"
 
 namespace mirestal {
 
 class MemoFile;
-
-enum class TLockProtocol { Default, DB4Lock, ClipLock, FoxLock };
 
 // Move codes of DbfFile::MoveTo.
 inline constexpr int kMoveNext = -1;
@@ -30,17 +29,6 @@ inline constexpr int kMovePrevious = -2;
 inline constexpr int kMoveTop = -3;
 inline constexpr int kMoveBottom = -4;
 inline constexpr int kMoveCurrent = -5;
-
-struct TDate {
-  int year = 0, month = 0, day = 0;
-  bool operator==(const TDate&) const = default;
-};
-
-// Days since 1899-12-30 (the spreadsheet serial) of a valid date.
-double DateToSerial(const TDate& date);
-// The civil date of a serial day (its fraction ignored).
-TDate SerialToDate(double serial);
-bool IsValidDate(int year, int month, int day);
 
 // One open file: name, handle, access and share mode, positioned read and write, size, flush,
 // truncate and the lock bookkeeping. Operating-system failures become ETableError with the

@@ -8,22 +8,27 @@
 #include "platform/locale.h"
 #include "platform/text.h"
 #include "table/dataset.h"
+#include "table/dbf_table.h"
 
 namespace mirestal {
 namespace {
 
-// Points the table's field access at the record a field reads from, for one read.
+// Points the table's field access at the record a field reads from, for one read, and puts the
+// buffer it pointed at back afterwards. Reads nest (AsString reads AsInteger), so the inner one
+// must hand the outer one its record back, not the table's own buffer.
 class ReadScope {
  public:
-  ReadScope(DbfTable& table, const std::string& buffer) : table_(table) {
-    table_.SetCurrentBuffer(const_cast<char*>(buffer.data()));
+  ReadScope(DbfTable& table, const std::string& record)
+      : table_(table), previous_(table.CurrentBuffer()) {
+    table_.SetCurrentBuffer(const_cast<char*>(record.data()));
   }
-  ~ReadScope() { table_.SetCurrentBuffer(nullptr); }
+  ~ReadScope() { table_.SetCurrentBuffer(previous_); }
   ReadScope(const ReadScope&) = delete;
   ReadScope& operator=(const ReadScope&) = delete;
 
  private:
   DbfTable& table_;
+  char* previous_;
 };
 
 }  // namespace
@@ -45,9 +50,9 @@ char TField::TypeLetter() const { return dataset_.table_->FieldType(table_field_
 
 int TField::Decimals() const { return dataset_.table_->FieldDecimals(table_field_); }
 
-bool TField::IsNull() const {
+bool TField::NullIn(const std::string& record) const {
   DbfTable& t = *dataset_.table_;
-  ReadScope scope(t, dataset_.ActiveBuffer());
+  ReadScope scope(t, record);
   switch (type_) {
     case TFieldType::ftString: return t.FieldText(table_field_).empty();
     case TFieldType::ftDate: return !t.FieldDate(table_field_).has_value();
@@ -60,26 +65,26 @@ bool TField::IsNull() const {
   }
 }
 
-double TField::AsFloat() const {
+double TField::FloatIn(const std::string& record) const {
   DbfTable& t = *dataset_.table_;
-  ReadScope scope(t, dataset_.ActiveBuffer());
+  ReadScope scope(t, record);
   switch (type_) {
     case TFieldType::ftBoolean: return t.FieldLogical(table_field_) ? 1 : 0;
     case TFieldType::ftDate:
-    case TFieldType::ftDateTime: return AsDateTime();
+    case TFieldType::ftDateTime: return DateTimeIn(record);
     case TFieldType::ftSmallint:
-    case TFieldType::ftInteger: return AsInteger();
-    case TFieldType::ftLargeint: return static_cast<double>(AsLargeInt());
+    case TFieldType::ftInteger: return IntegerIn(record);
+    case TFieldType::ftLargeint: return static_cast<double>(LargeIntIn(record));
     default: return t.FieldNumber(table_field_);
   }
 }
 
-int32_t TField::AsInteger() const {
+int32_t TField::IntegerIn(const std::string& record) const {
   DbfTable& t = *dataset_.table_;
-  ReadScope scope(t, dataset_.ActiveBuffer());
+  ReadScope scope(t, record);
   if (type_ == TFieldType::ftBoolean) return t.FieldLogical(table_field_) ? 1 : 0;
   if (type_ == TFieldType::ftLargeint) {
-    int64_t v = AsLargeInt();
+    int64_t v = LargeIntIn(record);
     if (v < INT32_MIN || v > INT32_MAX) throw ETableError(t.InvalidNumberMessage(table_field_));
     return static_cast<int32_t>(v);
   }
@@ -92,11 +97,11 @@ int32_t TField::AsInteger() const {
   return static_cast<int32_t>(v);
 }
 
-int64_t TField::AsLargeInt() const {
+int64_t TField::LargeIntIn(const std::string& record) const {
   DbfTable& t = *dataset_.table_;
-  ReadScope scope(t, dataset_.ActiveBuffer());
+  ReadScope scope(t, record);
   if (type_ != TFieldType::ftLargeint) {
-    double v = std::nearbyint(AsFloat());
+    double v = std::nearbyint(FloatIn(record));
     if (!(v >= -9223372036854775808.0 && v < 9223372036854775808.0)) {
       throw ETableError(t.InvalidNumberMessage(table_field_));
     }
@@ -107,16 +112,16 @@ int64_t TField::AsLargeInt() const {
   return *v;
 }
 
-bool TField::AsBoolean() const {
+bool TField::BooleanIn(const std::string& record) const {
   DbfTable& t = *dataset_.table_;
-  ReadScope scope(t, dataset_.ActiveBuffer());
+  ReadScope scope(t, record);
   if (type_ == TFieldType::ftBoolean) return t.FieldLogical(table_field_);
-  return AsFloat() != 0;
+  return FloatIn(record) != 0;
 }
 
-std::optional<TDate> TField::AsDate() const {
+std::optional<TDate> TField::DateIn(const std::string& record) const {
   DbfTable& t = *dataset_.table_;
-  ReadScope scope(t, dataset_.ActiveBuffer());
+  ReadScope scope(t, record);
   if (type_ == TFieldType::ftDate) return t.FieldDate(table_field_);
   if (type_ == TFieldType::ftDateTime) {
     int64_t ms = t.FieldDateTimeMs(table_field_);
@@ -127,9 +132,9 @@ std::optional<TDate> TField::AsDate() const {
   return std::nullopt;
 }
 
-double TField::AsDateTime() const {
+double TField::DateTimeIn(const std::string& record) const {
   DbfTable& t = *dataset_.table_;
-  ReadScope scope(t, dataset_.ActiveBuffer());
+  ReadScope scope(t, record);
   if (type_ == TFieldType::ftDate) {
     auto date = t.FieldDate(table_field_);
     return date ? DateToSerial(*date) : 0;
@@ -139,12 +144,12 @@ double TField::AsDateTime() const {
     if (ms == 0) return 0;
     return static_cast<double>(ms) / dbf::kMsPerDay - 693594.0;
   }
-  return AsFloat();
+  return FloatIn(record);
 }
 
-std::string TField::AsString() const {
+std::string TField::StringIn(const std::string& record) const {
   DbfTable& t = *dataset_.table_;
-  ReadScope scope(t, dataset_.ActiveBuffer());
+  ReadScope scope(t, record);
   const bool translate = dataset_.TranslateASCII;
   switch (type_) {
     case TFieldType::ftString: {
@@ -159,7 +164,7 @@ std::string TField::AsString() const {
     case TFieldType::ftDateTime: {
       int64_t ms = t.FieldDateTimeMs(table_field_);
       if (ms == 0) return "";
-      auto d = AsDate();
+      auto d = DateIn(record);
       int64_t in_day = ms % dbf::kMsPerDay;
       int seconds = static_cast<int>(in_day / 1000);
       return locale::FormatDateTime(d->year, d->month, d->day, seconds / 3600,
@@ -181,8 +186,8 @@ std::string TField::AsString() const {
   try {
     switch (type_) {
       case TFieldType::ftSmallint:
-      case TFieldType::ftInteger: return std::to_string(AsInteger());
-      case TFieldType::ftLargeint: return std::to_string(AsLargeInt());
+      case TFieldType::ftInteger: return std::to_string(IntegerIn(record));
+      case TFieldType::ftLargeint: return std::to_string(LargeIntIn(record));
       default: return locale::FormatFloat(t.FieldNumber(table_field_));
     }
   } catch (const ETableError&) {
@@ -190,17 +195,47 @@ std::string TField::AsString() const {
   }
 }
 
-std::string TField::DisplayText() const {
+std::string TField::DisplayTextIn(const std::string& record) const {
   switch (type_) {
     case TFieldType::ftCurrency: {
       DbfTable& t = *dataset_.table_;
-      ReadScope scope(t, dataset_.ActiveBuffer());
+      ReadScope scope(t, record);
       return Utf8ToGbkLossy(locale::FormatCurrencyUtf8(t.FieldNumber(table_field_)));
     }
-    case TFieldType::ftMemo: return IsNull() ? "(Memo)" : "(MEMO)";
-    case TFieldType::ftBlob: return IsNull() ? "(Blob)" : "(BLOB)";
-    default: return AsString();
+    case TFieldType::ftMemo: return NullIn(record) ? "(Memo)" : "(MEMO)";
+    case TFieldType::ftBlob: return NullIn(record) ? "(Blob)" : "(BLOB)";
+    default: return StringIn(record);
   }
+}
+
+const std::string& TField::RecordOf(const TRecordView& row) const {
+  // A view loaded before a close, reopen or pack may not fit the table open now.
+  if (&row.dataset_ != &dataset_ || !row.loaded_ || !dataset_.table_ ||
+      row.record_.size() != static_cast<size_t>(dataset_.table_->RecordLength()) + 1) {
+    dataset_.DatabaseError("Record view is not loaded");
+  }
+  return row.record_;
+}
+
+bool TField::IsNull() const { return NullIn(dataset_.ActiveBuffer()); }
+bool TField::IsNull(const TRecordView& row) const { return NullIn(RecordOf(row)); }
+std::string TField::AsString() const { return StringIn(dataset_.ActiveBuffer()); }
+std::string TField::AsString(const TRecordView& row) const { return StringIn(RecordOf(row)); }
+double TField::AsFloat() const { return FloatIn(dataset_.ActiveBuffer()); }
+double TField::AsFloat(const TRecordView& row) const { return FloatIn(RecordOf(row)); }
+int32_t TField::AsInteger() const { return IntegerIn(dataset_.ActiveBuffer()); }
+int32_t TField::AsInteger(const TRecordView& row) const { return IntegerIn(RecordOf(row)); }
+int64_t TField::AsLargeInt() const { return LargeIntIn(dataset_.ActiveBuffer()); }
+int64_t TField::AsLargeInt(const TRecordView& row) const { return LargeIntIn(RecordOf(row)); }
+bool TField::AsBoolean() const { return BooleanIn(dataset_.ActiveBuffer()); }
+bool TField::AsBoolean(const TRecordView& row) const { return BooleanIn(RecordOf(row)); }
+double TField::AsDateTime() const { return DateTimeIn(dataset_.ActiveBuffer()); }
+double TField::AsDateTime(const TRecordView& row) const { return DateTimeIn(RecordOf(row)); }
+std::optional<TDate> TField::AsDate() const { return DateIn(dataset_.ActiveBuffer()); }
+std::optional<TDate> TField::AsDate(const TRecordView& row) const { return DateIn(RecordOf(row)); }
+std::string TField::DisplayText() const { return DisplayTextIn(dataset_.ActiveBuffer()); }
+std::string TField::DisplayText(const TRecordView& row) const {
+  return DisplayTextIn(RecordOf(row));
 }
 
 }  // namespace mirestal

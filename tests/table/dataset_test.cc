@@ -1,6 +1,7 @@
 // The dataset over a table: opening, fields, navigation with deleted records hidden, record
 // number and count, bookmarks, events and the notices of bound controls.
 #include "table/dataset.h"
+#include "table/dbf_table.h"
 
 #include <gtest/gtest.h>
 

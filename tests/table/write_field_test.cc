@@ -5,6 +5,7 @@
 
 #include "platform/gbk.h"
 #include "table/dataset.h"
+#include "table/dbf_table.h"
 #include "tests/table/write_test_util.h"
 
 namespace mirestal {

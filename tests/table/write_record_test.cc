@@ -11,6 +11,7 @@
 
 #include "platform/fault_file.h"
 #include "table/dataset.h"
+#include "table/dbf_table.h"
 #include "tests/table/write_test_util.h"
 
 namespace mirestal {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "table/dataset.h"
+#include "table/roster.h"
 #include "tests/testutil/testutil.h"
 
 namespace mirestal::testing {
@@ -73,11 +74,8 @@ inline std::string EmptyFoxMemo(uint32_t block_size = 64) {
 // Opens `path` the way the program's roster dataset is set up: exclusive, read-write, flushed
 // after every write, exact count.
 inline void OpenForMaintenance(TTableDataSet& ds, const std::string& path) {
-  ds.TableName = path;
-  ds.Exclusive = true;
+  ConfigureRoster(ds, path);
   ds.ReadOnly = false;
-  ds.AutoFlush = true;
-  ds.ExactCount = true;
   ds.Open();
 }
 

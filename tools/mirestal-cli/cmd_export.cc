@@ -4,6 +4,7 @@
 #include <string>
 
 #include "table/dataset.h"
+#include "table/roster.h"
 #include "tools/mirestal-cli/command.h"
 #include "xls/xls_export.h"
 
@@ -15,10 +16,7 @@ namespace {
 int RunExport(const std::vector<std::string>& args) {
   if (args.size() != 2) throw UsageError("export takes a table file and a workbook file");
   TTableDataSet dataset;
-  dataset.TableName = args[0];
-  dataset.Exclusive = true;
-  dataset.AutoFlush = true;
-  dataset.ExactCount = true;
+  ConfigureRoster(dataset, args[0]);
   // The export only reads: a roster carrying the read-only attribute (copied from a CD or a
   // download) is exported all the same.
   dataset.ReadOnly = true;

@@ -4,18 +4,15 @@
 #include <string>
 
 #include "table/dataset.h"
+#include "table/dbf_table.h"
+#include "table/roster.h"
 #include "tools/mirestal-cli/command.h"
 
 namespace mirestal::cli {
 namespace {
 
 void OpenForWriting(TTableDataSet& dataset, const std::string& path) {
-  dataset.TableName = path;
-  dataset.Exclusive = true;
-  dataset.ReadOnly = false;
-  dataset.AutoFlush = true;
-  dataset.ExactCount = true;
-  dataset.TranslateASCII = true;
+  ConfigureRoster(dataset, path);
   dataset.Open();
 }
 

@@ -14,6 +14,7 @@
 #include "platform/gbk.h"
 #include "platform/paths.h"
 #include "table/dataset.h"
+#include "table/roster.h"
 #include "tools/mirestal-cli/command.h"
 
 namespace mirestal::cli {
@@ -42,9 +43,8 @@ int RunPhotos(const std::vector<std::string>& args) {
   PhotoStore store(program_dir);
 
   TTableDataSet dataset;
-  dataset.TableName = roster;
+  ConfigureRoster(dataset, roster);
   dataset.ReadOnly = true;
-  dataset.Exclusive = false;
   dataset.Open();
   const std::string key_name = *Utf8ToGbk("考籍号");
   TField* key_field = dataset.FindField(key_name);

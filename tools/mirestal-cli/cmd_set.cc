@@ -7,6 +7,8 @@
 
 #include "platform/gbk.h"
 #include "table/dataset.h"
+#include "table/dbf_table.h"
+#include "table/roster.h"
 #include "tools/mirestal-cli/command.h"
 
 namespace mirestal::cli {
@@ -31,11 +33,7 @@ int RunSet(const std::vector<std::string>& args) {
   const std::string value = ToGbk(args[3], "the value");
 
   TTableDataSet dataset;
-  dataset.TableName = args[0];
-  dataset.Exclusive = true;
-  dataset.AutoFlush = true;
-  dataset.ExactCount = true;
-  dataset.TranslateASCII = true;
+  ConfigureRoster(dataset, args[0]);
   dataset.Open();
   DbfTable& table = *dataset.Table();
   if (record < 1 || record > table.RecordCount()) {

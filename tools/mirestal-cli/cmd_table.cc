@@ -9,17 +9,16 @@
 
 #include "platform/gbk.h"
 #include "table/dataset.h"
+#include "table/dbf_table.h"
+#include "table/roster.h"
 #include "tools/mirestal-cli/command.h"
 
 namespace mirestal::cli {
 namespace {
 
 void OpenForReading(TTableDataSet& dataset, const std::string& path) {
-  dataset.TableName = path;
+  ConfigureRoster(dataset, path);
   dataset.ReadOnly = true;
-  dataset.Exclusive = true;
-  dataset.ExactCount = true;
-  dataset.TranslateASCII = true;
   dataset.Open();
 }
 
