@@ -118,6 +118,7 @@ void TTableDataSet::Open() {
     current_.assign(table_->RecordLength() + 1, ' ');
     current_.back() = dbf::kEndOfFile;
     rows_.reset();
+    ++generation_;
     modified_ = false;
     new_place_ = TNewRecordPlace::kNone;
     table_->Go(kMoveTop);
@@ -180,6 +181,7 @@ void TTableDataSet::Close() {
   eof_ = bof_ = true;
   rows_.reset();
   shared_rows_.clear();
+  ++generation_;
   new_place_ = TNewRecordPlace::kNone;
   try {
     table->CloseTable();  // writes a pending header; the table object is freed either way
@@ -457,6 +459,7 @@ bool TRecordView::Load(int recno) {
   recno_ = 0;
   if (!dataset_.Active() || !dataset_.ReadRecordInto(recno, &record_)) return false;
   recno_ = recno;
+  generation_ = dataset_.generation_;
   loaded_ = true;
   return true;
 }
@@ -467,6 +470,7 @@ bool TRecordView::LoadCurrent() {
   if (!dataset_.Active() || !dataset_.has_current_) return false;
   record_ = dataset_.current_;
   recno_ = dataset_.state_ == TDataSetState::dsInsert ? 0 : dataset_.current_recno_;
+  generation_ = dataset_.generation_;
   loaded_ = true;
   return true;
 }
@@ -708,6 +712,7 @@ void TTableDataSet::Pack() {
   CheckCanModify();
   CheckPendingEdit();
   rows_.reset();
+  ++generation_;
   table_->Pack();
   current_.assign(table_->RecordLength() + 1, ' ');
   current_.back() = dbf::kEndOfFile;

@@ -122,7 +122,7 @@ class TField {
 // A copy of one record of an open dataset, read without moving the cursor, for the field reads
 // that take a view. Loading reads the record from the table; the copy stays as it was until the
 // next Load. A view must be loaded again after the dataset is closed, reopened or packed: reading
-// one whose copy does not fit the open table raises "<name>: Record view is not loaded".
+// one loaded before raises "<name>: Record view is not loaded".
 class TRecordView {
  public:
   explicit TRecordView(TTableDataSet& dataset);
@@ -144,6 +144,7 @@ class TRecordView {
   std::string record_;
   int recno_ = 0;
   bool loaded_ = false;
+  uint64_t generation_ = 0;
 };
 
 // A bound control's connection to a dataset. The link owns its registration: SetDataSet moves it
@@ -367,6 +368,7 @@ class TTableDataSet {
   bool modified_ = false;
   std::optional<std::vector<int>> rows_;  // kept index (exclusive mode)
   std::vector<int> shared_rows_;          // the last fresh index (shared mode)
+  uint64_t generation_ = 0;               // changed by open, close and pack (record views)
   int disable_count_ = 0;
   TDataSetState disabled_state_ = TDataSetState::dsInactive;
   bool disabled_active_ = false;

@@ -211,7 +211,7 @@ std::string TField::DisplayTextIn(const std::string& record) const {
 const std::string& TField::RecordOf(const TRecordView& row) const {
   // A view loaded before a close, reopen or pack may not fit the table open now.
   if (&row.dataset_ != &dataset_ || !row.loaded_ || !dataset_.table_ ||
-      row.record_.size() != static_cast<size_t>(dataset_.table_->RecordLength()) + 1) {
+      row.generation_ != dataset_.generation_) {
     dataset_.DatabaseError("Record view is not loaded");
   }
   return row.record_;

@@ -244,6 +244,8 @@ TEST_F(DataSet, ExtensionIsAddedWhenMissing) {
 
 class RecordingLink : public TDataLink {
  public:
+  void ActiveChanged() override { log += "active;"; }
+  void DataSetScrolled() override { log += "scroll;"; }
   void StateChanged() override { log += "state;"; }
   void DataSetChanged() override { log += "data;"; }
   std::string log;
@@ -252,7 +254,7 @@ class RecordingLink : public TDataLink {
 TEST_F(DataSet, DisableControlsSilencesLinksButNotEvents) {
   FiveWithTwoDeleted();
   RecordingLink link;
-  ds_.AddDataLink(&link);
+  link.SetDataSet(&ds_);
   events_.clear();
   {
     ScopedDisableControls outer(ds_);
@@ -264,10 +266,86 @@ TEST_F(DataSet, DisableControlsSilencesLinksButNotEvents) {
   EXPECT_EQ(link.log, "data;");  // one notice when the counter returns to zero
   link.log.clear();
   ds_.First();
-  EXPECT_EQ(link.log, "data;");
+  EXPECT_EQ(link.log, "scroll;");
   ds_.Close();
-  EXPECT_EQ(link.log, "data;state;");
-  ds_.RemoveDataLink(&link);
+  EXPECT_EQ(link.log, "scroll;state;active;");
+}
+
+TEST_F(DataSet, LinksOwnTheirRegistration) {
+  FiveWithTwoDeleted();
+  RecordingLink kept;
+  {
+    RecordingLink gone;
+    ds_.AddDataLink(&gone);
+    ds_.AddDataLink(&kept);
+    EXPECT_EQ(gone.DataSet(), &ds_);
+  }  // destroyed while registered: the dataset must not call it again
+  ds_.Next();
+  EXPECT_EQ(kept.log, "scroll;");
+  {
+    TTableDataSet other;
+    kept.SetDataSet(&other);  // moves: the first dataset no longer tells it
+    ds_.Next();
+    EXPECT_EQ(kept.log, "scroll;");
+  }
+  EXPECT_EQ(kept.DataSet(), nullptr);  // the dataset went first and detached it
+}
+
+// FoxPro writes "*****" into a number that overflows; the text is shown as it stands, and it
+// must be the text of the record being read, not of the one the table read last.
+TEST_F(DataSet, UnconvertibleNumbersShowTheRecordBeingRead) {
+  DbfBuilder b;
+  b.Field("N", 'N', 5);
+  b.Record({"7"}).Record({"*****"}).Record({"****9"}).Record({"42"}, true);
+  Write(b);
+  OpenDs();
+  std::string row;
+  ASSERT_TRUE(ds_.ReadRecordInto(2, &row));
+  {
+    TTableDataSet::DisplayBufferScope scope(ds_, row);  // drawing row 2 while 1 is current
+    EXPECT_EQ(ds_.Fields(0).AsString(), "*****");
+  }
+  TRecordView view(ds_);
+  ASSERT_TRUE(view.Load(2));
+  EXPECT_EQ(ds_.Fields(0).AsString(view), "*****");
+  EXPECT_EQ(ds_.Fields(0).AsString(), "7");
+  ds_.SetRecNo(3);
+  ds_.Next();  // reads the deleted record 4 behind the last visible one
+  EXPECT_TRUE(ds_.Eof());
+  EXPECT_EQ(ds_.RecNo(), 3);
+  EXPECT_EQ(ds_.Fields(0).AsString(), "****9");
+  EXPECT_THROW(ds_.Fields(0).AsInteger(), ETableError);
+}
+
+TEST_F(DataSet, RecordViewReadsAnyRowWithoutMovingTheCursor) {
+  DbfBuilder b;
+  b.Field("K", 'C', 4).Field("D", 'D', 8).Field("N", 'N', 6, 2);
+  b.Record({"r1", "20230105", "1.5"}).Record({"r2", "", "2"}, true).Record({"r3", "", ""});
+  Write(b);
+  OpenDs();
+  ds_.Next();
+  const int cursor = ds_.Table()->CurrentRecord();
+  RecordingLink link;
+  link.SetDataSet(&ds_);
+  TRecordView view(ds_);
+  ASSERT_TRUE(view.Load(1));
+  EXPECT_EQ(ds_.Fields(0).AsString(view), "r1");
+  EXPECT_EQ(ds_.Fields(1).AsDate(view), (TDate{2023, 1, 5}));
+  EXPECT_EQ(ds_.Fields(2).AsFloat(view), 1.5);
+  ASSERT_TRUE(view.Load(2));
+  EXPECT_TRUE(view.Deleted());
+  EXPECT_TRUE(ds_.Fields(1).IsNull(view));
+  EXPECT_EQ(ds_.Fields(0).DisplayText(view), "r2");
+  EXPECT_FALSE(view.Load(4));
+  EXPECT_FALSE(view.Loaded());
+  EXPECT_EQ(ds_.RecNo(), 3);
+  EXPECT_EQ(ds_.Table()->CurrentRecord(), cursor);
+  EXPECT_EQ(ds_.State(), TDataSetState::dsBrowse);
+  EXPECT_EQ(link.log, "");
+  ASSERT_TRUE(view.Load(3));
+  ds_.Close();
+  ds_.Open();
+  EXPECT_THROW(ds_.Fields(0).AsString(view), EDatabaseError);  // loaded before the reopen
 }
 
 TEST_F(DataSet, KeptRecordCountIsFastAndEqualsAScan) {

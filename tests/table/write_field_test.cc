@@ -3,6 +3,10 @@
 // of change.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <vector>
+
 #include "platform/gbk.h"
 #include "table/dataset.h"
 #include "table/dbf_table.h"
@@ -190,9 +194,33 @@ TEST_F(FieldSet, NothingReachesTheFileBeforePostAndBoundControlsAreTold) {
   EXPECT_EQ(ReadFile(Path()), before);
 }
 
-TEST_F(FieldSet, KeptCountMatchesAFreshScanAfterEveryKindOfChange) {
+// The visible records' numbers read from the file through a record view, independently of the
+// dataset's index.
+std::vector<int> VisibleByReading(TTableDataSet& ds) {
+  std::vector<int> rows;
+  TRecordView view(ds);
+  for (int r = 1; view.Load(r); ++r) {
+    if (!view.Deleted()) rows.push_back(r);
+  }
+  return rows;
+}
+
+TEST_F(FieldSet, KeptCountAndRowIndexMatchAFreshScanAfterEveryKindOfChange) {
   auto check = [&](const char* what) {
-    EXPECT_EQ(ds_.RecordCount(), ds_.CountVisibleByScan()) << what;
+    SCOPED_TRACE(what);
+    EXPECT_EQ(ds_.RecordCount(), ds_.CountVisibleByScan());
+    const std::vector<int> rows = VisibleByReading(ds_);
+    ASSERT_EQ(ds_.RowCount(), static_cast<int>(rows.size()));
+    for (int row = 0; row < ds_.RowCount(); ++row) {
+      EXPECT_EQ(ds_.RecNoOfRow(row), rows[row]);
+      EXPECT_EQ(ds_.RowOfRecNo(rows[row]), row);
+    }
+    for (int r = 1; r <= ds_.Table()->RecordCount(); ++r) {
+      if (std::find(rows.begin(), rows.end(), r) == rows.end()) {
+        EXPECT_EQ(ds_.RowOfRecNo(r), -1);
+      }
+    }
+    EXPECT_EQ(ds_.RecNoOfRow(ds_.RowCount()), -1);
   };
   check("open");
   ds_.Append();
@@ -213,15 +241,115 @@ TEST_F(FieldSet, KeptCountMatchesAFreshScanAfterEveryKindOfChange) {
   ds_.Delete();
   check("delete");
   EXPECT_EQ(ds_.RecordCount(), 2);
+  ds_.SetRecNo(3);
+  ds_.Delete();
+  ds_.Recall(3);
+  check("recall");
+  EXPECT_EQ(ds_.RecordCount(), 2);
   ds_.Append();
   F(kName).SetAsString("d");
   ds_.Next();  // a move posts the modified new record
   check("posted by a move");
   EXPECT_EQ(ds_.RecordCount(), 3);
+  ds_.Recall(1);
+  check("recall of a record deleted before the index was built");
+  ds_.SetRecNo(2);
+  ds_.Delete();
   ds_.Pack();
   check("pack");
   EXPECT_EQ(ds_.RecordCount(), 3);
   EXPECT_EQ(ds_.Table()->RecordCount(), 3);
+  ds_.Close();
+  ds_.Open();
+  check("reopen");
+}
+
+TEST_F(FieldSet, SharedModeRebuildsTheIndexOnEveryCall) {
+  ds_.Close();
+  ds_.Exclusive = false;
+  ds_.Open();
+  TTableDataSet writer;
+  writer.TableName = Path();
+  writer.ExactCount = true;
+  writer.Open();
+  EXPECT_EQ(ds_.RowCount(), 2);
+  writer.Delete();
+  writer.Append();
+  writer.FieldByName(kName).SetAsString("c");
+  writer.Post();
+  EXPECT_EQ(ds_.RowCount(), 2);
+  EXPECT_EQ(ds_.RecNoOfRow(0), 2);
+  EXPECT_EQ(ds_.RowOfRecNo(3), 1);
+}
+
+// One kind of change each, and the notices the bound controls hear.
+TEST_F(FieldSet, BoundControlsHearEachKindOfChange) {
+  class Log : public TDataLink {
+   public:
+    void ActiveChanged() override { text += "active;"; }
+    void DataSetScrolled() override { text += "scroll;"; }
+    void DataSetChanged() override { text += "data;"; }
+    void RecordChanged(const TField* field) override {
+      text += field ? "record " + field->FieldName() + ";" : std::string("record;");
+    }
+    void StateChanged() override { text += "state;"; }
+    std::string text;
+  } log;
+  log.SetDataSet(&ds_);
+  const std::string bookmark = ds_.GetBookmark();
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    std::string heard;
+  };
+  const std::vector<Case> cases = {
+      {"next", [&] { ds_.Next(); }, "scroll;"},
+      {"bookmark", [&] { ds_.GotoBookmark(bookmark); }, "scroll;"},
+      {"record number", [&] { ds_.SetRecNo(2); }, "scroll;"},
+      {"edit", [&] { ds_.Edit(); }, "state;"},
+      {"set", [&] { F("AGE").SetAsInteger(5); }, "record AGE;"},
+      {"cancel edit", [&] { ds_.Cancel(); }, "state;record;"},
+      {"insert", [&] { ds_.Insert(); }, "state;"},
+      {"cancel insert", [&] { ds_.Cancel(); }, "state;data;"},
+      {"append and post",
+       [&] {
+         ds_.Append();
+         ds_.Post();
+       },
+       "state;state;data;"},
+      {"delete", [&] { ds_.Delete(); }, "data;"},
+      {"recall", [&] { ds_.Recall(3); }, "data;"},
+      {"pack", [&] { ds_.Pack(); }, "data;"},
+      {"disabled", [&] { ScopedDisableControls quiet(ds_); ds_.Last(); ds_.Delete(); }, "data;"},
+      {"close", [&] { ds_.Close(); }, "state;active;"},
+      {"open", [&] { ds_.Open(); }, "state;active;"},
+  };
+  for (const Case& c : cases) {
+    log.text.clear();
+    c.change();
+    EXPECT_EQ(log.text, c.heard) << c.what;
+  }
+}
+
+TEST_F(FieldSet, NewRecordIsShownWhereInsertOrAppendPutIt) {
+  EXPECT_EQ(ds_.NewRecordPlace(), TNewRecordPlace::kNone);
+  EXPECT_EQ(ds_.NewRecordRow(), -1);
+  ds_.Next();
+  ds_.Insert();
+  EXPECT_EQ(ds_.NewRecordPlace(), TNewRecordPlace::kInsert);
+  EXPECT_EQ(ds_.NewRecordRow(), 1);
+  ds_.Cancel();
+  ds_.Append();
+  EXPECT_EQ(ds_.NewRecordPlace(), TNewRecordPlace::kAppend);
+  EXPECT_EQ(ds_.NewRecordRow(), 2);
+  F(kName).SetAsString("c");
+  TRecordView view(ds_);
+  ASSERT_TRUE(view.LoadCurrent());
+  EXPECT_EQ(view.RecNo(), 0);
+  EXPECT_EQ(F(kName).AsString(view), "c");  // the typed values of the pending row
+  ds_.Post();
+  EXPECT_EQ(ds_.NewRecordPlace(), TNewRecordPlace::kNone);
+  EXPECT_EQ(ds_.NewRecordRow(), -1);
 }
 
 TEST(FieldSetVfp, DateTimesAndBinaryNumbers) {
