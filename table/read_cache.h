@@ -1,10 +1,10 @@
 // A read-ahead cache for files the engine holds exclusively: no other program can change such
 // a file, so the bytes read once stay true until this process writes or truncates them. A walk
-// over a table then costs one system call per 64 KiB instead of one per record.
+// over a table then costs one system call per 64 KiB instead of one per record. A read elsewhere
+// (a jump to another row) brings in only the 4 KiB around it, so scattered reads stay cheap.
 #pragma once
 
 #include <memory>
-#include <vector>
 
 #include "platform/file.h"
 
@@ -28,8 +28,10 @@ class ReadCacheFile : public File {
 
  private:
   static constexpr size_t kBlock = 64 * 1024;
+  static constexpr size_t kSmallBlock = 4 * 1024;
   std::unique_ptr<File> base_;
-  std::vector<char> cache_;  // bytes [cache_offset_, cache_offset_ + cache_.size())
+  std::unique_ptr<char[]> cache_;  // kBlock bytes once allocated
+  size_t cache_size_ = 0;          // holds bytes [cache_offset_, cache_offset_ + cache_size_)
   uint64_t cache_offset_ = 0;
 };
 
