@@ -436,7 +436,7 @@ int TTableDataSet::RowOfRecNo(int recno) {
 }
 
 int TTableDataSet::RecordCount() {
-  CheckActive();
+  if (!table_) throw EDatabaseError("Cannot perform this operation on a closed dataset");
   if (!ExactCount) return table_->RecordCount();
   return RowCount();
 }

@@ -159,7 +159,8 @@ class TRecordView {
 //   DataSetChanged   rows may differ: post, delete, pack, cancel of an insert, EnableControls;
 //   RecordChanged    a field of the current record was set (null: the whole record, as by the
 //                    cancel of an edit);
-//   StateChanged     the state changed (browse, edit, insert, inactive).
+//   StateChanged     the state changed (browse, edit, insert, inactive); entering the insert
+//                    state is how a pending new row appears (TTableDataSet::NewRecordRow).
 class TDataLink {
  public:
   TDataLink() = default;
@@ -247,8 +248,8 @@ class TTableDataSet {
 
   // --- Visible rows ---
   // Row r (from 0) is the r-th visible record in physical order. The index is built by one scan
-  // at first use and then kept by every change the dataset makes (append, delete, pack; closing
-  // drops it), so these calls read no record. The file is held exclusively, so the kept index
+  // at first use and then kept by every change the dataset makes (append, delete, recall, pack;
+  // closing drops it), so these calls read no record. The file is held exclusively, so the kept index
   // equals a fresh scan; in shared mode every call scans again.
   int RowCount();
   // Physical record number (from 1) of row `row`; -1 when there is no such row.
