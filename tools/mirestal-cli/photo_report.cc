@@ -5,6 +5,7 @@
 
 #include "platform/gbk.h"
 #include "table/dataset.h"
+#include "table/roster.h"
 #include "tools/mirestal-cli/command.h"
 
 namespace mirestal::cli {
@@ -22,9 +23,8 @@ RosterForCheck ReadRosterForCheck(const std::string& roster, const std::string& 
   }
 
   TTableDataSet dataset;
-  dataset.TableName = roster;
+  ConfigureRoster(dataset, roster);
   dataset.ReadOnly = true;
-  dataset.Exclusive = false;
   dataset.Open();
   TField* key = dataset.FindField(*Utf8ToGbk("考籍号"));
   if (!key) throw std::runtime_error(roster + ": the roster has no field 考籍号");
