@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/gbk.h"
+#include "platform/text.h"
 #include "table/dbf_format.h"
 #include "table/errors.h"
 #include "table/memo.h"
@@ -16,20 +17,6 @@ constexpr int kMaxCreateFields = 255;
 constexpr size_t kNameBytes = 10;  // the descriptor's 11 bytes less the terminating NUL
 constexpr uint8_t kCodePageGbk = 0x7A;
 constexpr uint32_t kMemoBlockSize = 512;
-
-// ASCII letters folded; a double-byte GBK character is compared as it stands.
-std::string FoldName(const std::string& name) {
-  std::string out = name;
-  for (size_t i = 0; i < out.size(); ++i) {
-    unsigned char c = out[i];
-    if (c >= 0x81 && c <= 0xFE && i + 1 < out.size()) {
-      ++i;
-    } else if (c >= 'a' && c <= 'z') {
-      out[i] = static_cast<char>(c - 'a' + 'A');
-    }
-  }
-  return out;
-}
 
 std::string Shown(const std::string& gbk) { return GbkToUtf8(gbk); }
 
@@ -78,11 +65,11 @@ void MakeNamesUnique(std::vector<TFieldDef>& fields) {
   std::vector<std::string> taken;
   for (TFieldDef& f : fields) {
     std::string name = f.name.substr(0, GbkSafePrefixLength(f.name, kNameBytes));
-    for (int n = 2; std::find(taken.begin(), taken.end(), FoldName(name)) != taken.end(); ++n) {
+    for (int n = 2; std::find(taken.begin(), taken.end(), FoldCaseGbk(name)) != taken.end(); ++n) {
       const std::string suffix = "_" + std::to_string(n);
       name = f.name.substr(0, GbkSafePrefixLength(f.name, kNameBytes - suffix.size())) + suffix;
     }
-    taken.push_back(FoldName(name));
+    taken.push_back(FoldCaseGbk(name));
     f.name = name;
   }
 }
