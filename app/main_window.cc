@@ -67,6 +67,7 @@ class TFormMain::DataSourceLink : public TDataLink {
     Refresh();
   }
   void DataSetChanged() override { Refresh(); }
+  void DataSetScrolled() override { Refresh(); }
 
  private:
   void Refresh() {

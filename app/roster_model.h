@@ -36,6 +36,8 @@ class RosterModel : public QAbstractTableModel, public TDataLink {
   // TDataLink
   void StateChanged() override;
   void DataSetChanged() override;
+  // A move of the cursor: followed as a data notice is (rows are checked, then the indicator).
+  void DataSetScrolled() override { DataSetChanged(); }
   void RecordChanged(const TField* field) override;
 
  signals:

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "table/dbf_format.h"
+#include "table/dbf_table.h"
 
 namespace mirestal {
 
