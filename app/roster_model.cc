@@ -34,8 +34,7 @@ QString RosterModel::CellText(int row, int column) const {
     if (!rows_.ReadRow(row, &cached_record_)) return {};
     cached_row_ = row;
   }
-  TTableDataSet::DisplayBufferScope drawn(dataset_, cached_record_);
-  return GbkToQString(field.DisplayText());
+  return GbkToQString(field.DisplayText(cached_record_));
 }
 
 QVariant RosterModel::data(const QModelIndex& index, int role) const {

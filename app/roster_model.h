@@ -59,7 +59,7 @@ class RosterModel : public QAbstractTableModel, public TDataLink {
   bool stale_ = false;
   // The last row read for drawing, so the cells of one row read its record once.
   mutable int cached_row_ = -1;
-  mutable std::string cached_record_;
+  mutable TRecordView cached_record_{dataset_};
 };
 
 }  // namespace mirestal

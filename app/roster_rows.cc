@@ -2,23 +2,16 @@
 
 #include <algorithm>
 
-#include "table/dbf_format.h"
-#include "table/dbf_table.h"
-
 namespace mirestal {
 
 void RosterRows::Rebuild() {
   recnos_.clear();
-  DbfTable* table = dataset_.Table();
-  if (!table) return;
-  const int count = table->RecordCount();
+  if (!dataset_.Active()) return;
+  // A copy of the dataset's own row index: the grid keeps the rows it announced to the view
+  // until it is told of a change, while the dataset's index follows every change at once.
+  const int count = dataset_.RowCount();
   recnos_.reserve(static_cast<size_t>(count));
-  std::string record(static_cast<size_t>(table->RecordLength()), ' ');
-  for (int r = 1; r <= count; ++r) {
-    table->ReadRecordCopy(r, record.data());
-    if (dataset_.UseDeleted || record[0] != dbf::kDeletedFlag) recnos_.push_back(r);
-  }
-  recnos_.shrink_to_fit();
+  for (int row = 0; row < count; ++row) recnos_.push_back(dataset_.RecNoOfRow(row));
 }
 
 int RosterRows::RecNoOfRow(int row) const {
@@ -32,9 +25,9 @@ int RosterRows::RowOfRecNo(int recno) const {
   return static_cast<int>(it - recnos_.begin());
 }
 
-bool RosterRows::ReadRow(int row, std::string* buffer) const {
+bool RosterRows::ReadRow(int row, TRecordView* view) const {
   const int recno = RecNoOfRow(row);
-  return recno > 0 && dataset_.ReadRecordInto(recno, buffer);
+  return recno > 0 && view->Load(recno);
 }
 
 }  // namespace mirestal

@@ -24,8 +24,9 @@ class RosterRows {
   int RecNoOfRow(int row) const;
   // Row of physical record `recno`; -1 when it is not a visible record.
   int RowOfRecNo(int recno) const;
-  // Reads the record of `row` beside the dataset's cursor, for drawing it. False when none.
-  bool ReadRow(int row, std::string* buffer) const;
+  // Loads the record of `row` into `view` beside the dataset's cursor, for drawing it. False
+  // when none.
+  bool ReadRow(int row, TRecordView* view) const;
   // Bytes held by the index.
   size_t MemoryBytes() const { return recnos_.capacity() * sizeof(int); }
 
