@@ -76,6 +76,10 @@ std::optional<QString> QtDialogs::OpenFile(const FileDialogSpec& spec) {
 std::optional<QString> QtDialogs::SaveFile(const FileDialogSpec& spec) {
   QFileDialog dialog(parent_, spec.title, spec.initial_folder);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
+  if (!spec.file_name.isEmpty()) {
+    dialog.setDirectory(QFileInfo(spec.file_name).absolutePath());
+    dialog.selectFile(spec.file_name);
+  }
   dialog.setNameFilters(QtNameFilters(spec.filter));
   dialog.setDefaultSuffix(spec.default_extension);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
@@ -131,7 +135,7 @@ std::optional<QString> ScriptedDialogs::OpenFile(const FileDialogSpec& spec) {
 }
 
 std::optional<QString> ScriptedDialogs::SaveFile(const FileDialogSpec& spec) {
-  log_.push_back({Kind::kSaveFile, spec.title, spec.filter, 0});
+  log_.push_back({Kind::kSaveFile, spec.title, spec.filter, 0, spec.file_name});
   if (files_.empty()) {
     unexpected_ << QStringLiteral("save dialog");
     return std::nullopt;

@@ -31,6 +31,8 @@ struct FileDialogSpec {
   QString default_extension;
   QString initial_folder;
   QString title;
+  // The proposed file (full path); its folder is where the dialog opens. Empty: none.
+  QString file_name;
 };
 
 // A choice among items (the camera's format and source dialogs).
@@ -83,6 +85,7 @@ class ScriptedDialogs : public Dialogs {
     QString text;     // message text, or the dialog's title
     QString caption;  // message boxes
     int flags = 0;    // message boxes
+    QString file_name;  // file dialogs: the proposed file
   };
 
   void QueueAnswer(int answer) { answers_.push_back(answer); }

@@ -12,6 +12,7 @@ TFormFind::TFormFind(QWidget* parent)
   ui_->setupUi(this);
   setFixedSize(size());
   setModal(false);
+  connect(ui_->UiBitBtnFind, &QPushButton::clicked, this, &TFormFind::UiBitBtnFindClick);
   connect(ui_->UiBitBtnClose, &QPushButton::clicked, this, &TFormFind::UiBitBtnCloseClick);
 }
 
@@ -30,6 +31,20 @@ QStringList TFormFind::FieldList() const {
 }
 
 int TFormFind::SelectedField() const { return ui_->ComboBoxField->currentIndex(); }
+
+QString TFormFind::SearchText() const { return ui_->EditContext->text(); }
+
+int TFormFind::MatchMode() const {
+  if (ui_->RadioMatch1->isChecked()) return 1;
+  if (ui_->RadioMatch2->isChecked()) return 2;
+  return 0;
+}
+
+int TFormFind::Direction() const { return ui_->RadioDirection1->isChecked() ? 1 : 0; }
+
+void TFormFind::UiBitBtnFindClick() {
+  if (find_handler_) find_handler_();
+}
 
 void TFormFind::UiBitBtnCloseClick() { hide(); }
 

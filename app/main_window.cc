@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QScreen>
 #include <QStyledItemDelegate>
 #include <QWheelEvent>
@@ -15,11 +16,16 @@
 #include "app/form_find.h"
 #include "app/gbk_qt.h"
 #include "app/guard.h"
+#include "app/info_windows.h"
 #include "app/photo_box.h"
+#include "app/roster_commands.h"
 #include "app/roster_model.h"
 #include "capture/pipeline.h"
 #include "capture/qt/qt_capture.h"
 #include "capture/video_cap.h"
+#include "platform/gbk.h"
+#include "platform/text.h"
+#include "xls/xls_export.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "ui_main_window.h"
@@ -127,7 +133,10 @@ TFormMain::TFormMain(Options options, QWidget* parent)
   connect(ui_->TrackBarVer, &QSlider::valueChanged, this, [this] { Guarded([this] { UpdateFrameMarkers(); }); });
 
   Guarded([this] { FormCreate(); });
+  connect(ui_->UiBitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { UiBitBtn1Click(); }); });
+  connect(ui_->SpeedButton1, &QToolButton::clicked, this, [this] { Guarded([this] { SpeedButton1Click(); }); });
   form_find_ = new TFormFind(this);  // created hidden, right after the main window
+  form_find_->SetFindHandler([this] { Guarded([this] { FindFormSearch(); }); });
   qApp->installEventFilter(this);
 }
 
@@ -257,11 +266,11 @@ void TFormMain::SetUpDataButtons() {
   ui_->dbNavBtnPrior1->SetRepeating(true);
   ui_->dbNavBtnNext->SetRepeating(true);
   ui_->dbNavBtnFind->SetHandler([this] { dbNavBtnFindClick(); });
-  // The count, export and delete commands are attached by their own handlers; until a handler
-  // is attached these buttons must never start an edit or delete a student.
-  for (DataButton* b : {ui_->dbNavBtnEditSum, ui_->dbNavBtnExportXls, ui_->dbNavBtnDelete}) {
-    b->SetHandler([] { SilentStop(); });
-  }
+  ui_->dbNavBtnEditSum->SetHandler([this] { dbNavBtnEditSumClick(); });
+  ui_->dbNavBtnExportXls->SetHandler([this] { dbNavBtnExportXlsClick(); });
+  // The delete command is attached by its own handler; until then the button must never delete
+  // a student.
+  ui_->dbNavBtnDelete->SetHandler([] { SilentStop(); });
 }
 
 // --- Window events ---
@@ -435,9 +444,24 @@ void TFormMain::SizeGridColumns() {
   }
 }
 
-void TFormMain::DBGridListDrawColumnCell(QPainter*, const QStyleOptionViewItem&, const QModelIndex&,
-                                         const std::function<void()>& draw) {
+void TFormMain::DBGridListDrawColumnCell(QPainter* painter, const QStyleOptionViewItem& option,
+                                         const QModelIndex& index, const std::function<void()>& draw) {
   draw();
+  if (!session_->has_key() || !session_->dataset().Active()) return;
+  const int column = index.column();
+  if (column < 0 || column >= session_->dataset().FieldCount()) return;
+  const std::string& field = session_->dataset().Fields(column).FieldName();
+  if (!KeyCellHasPhoto(*session_, field, model_->CellValue(index.row(), column))) return;
+  // The whole cell turns green; the text goes to its very corner in the colour the normal
+  // drawing used (the selection's text colour in the selected row).
+  const bool selected = option.state & QStyle::State_Selected;
+  painter->save();
+  painter->fillRect(option.rect, QColor(192, 220, 192));
+  painter->setFont(option.font);
+  painter->setPen(option.palette.color(QPalette::Active, selected ? QPalette::HighlightedText : QPalette::Text));
+  painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                    index.data(Qt::DisplayRole).toString());
+  painter->restore();
 }
 
 void TFormMain::dbNavBtnFindClick() {
@@ -445,6 +469,88 @@ void TFormMain::dbNavBtnFindClick() {
   form_find_->raise();
   form_find_->activateWindow();
   SilentStop();
+}
+
+void TFormMain::FindFormSearch() {
+  if (form_find_->SelectedField() < 0) {
+    dialogs_->MessageBox(QStringLiteral("请先选择合适的信息项！"), QStringLiteral("提示"), kMbOk);
+    return;
+  }
+  TTableDataSet& ds = session_->dataset();
+  if (!ds.Active()) return;  // the list is filled only with a roster open
+  FindRequest request;
+  request.field_gbk = Trim(QStringToGbk(form_find_->FieldList().at(form_find_->SelectedField())));
+  request.text_gbk = Trim(QStringToGbk(form_find_->SearchText()));
+  request.match = static_cast<FindMatch>(form_find_->MatchMode());
+  request.direction = static_cast<FindDirection>(form_find_->Direction());
+  const bool found = FindRecord(*session_, request);
+  ShowStudentPhoto();
+  ShowStudentInfo();
+  if (!found) dialogs_->MessageBox(QStringLiteral("没找到"), QStringLiteral("提示"), kMbOk);
+}
+
+void TFormMain::dbNavBtnEditSumClick() {
+  if (!session_->has_key()) {
+    dialogs_->ShowMessage(QString::fromUtf8(kMsgNoKeyToCount));
+    SilentStop();
+  }
+  const int missing = CountMissingPhotos(*session_);
+  dialogs_->ShowMessage(Utf8ToQString(MissingPhotoText(session_->dataset().RecordCount(), missing)));
+  SilentStop();
+}
+
+void TFormMain::dbNavBtnExportXlsClick() {
+  const std::string roster = QStringToUtf8(ui_->UiEditFileName->text());
+  FileDialogSpec spec = save_dialog_;
+  spec.file_name = Utf8ToQString(DefaultExportName(roster));
+  const std::optional<QString> chosen = dialogs_->SaveFile(spec);
+  if (!chosen) SilentStop();
+  const std::string target = QStringToUtf8(*chosen);
+  // A roster or its memo file is never a workbook's target: the export would destroy it.
+  if (!ExportTargetAllowed(session_->dataset().TableName, target)) {
+    dialogs_->ShowMessage(QString::fromUtf8(kMsgExportFailed));
+    SilentStop();
+  }
+  if (PathExists(target)) {
+    if (dialogs_->MessageBox(QString::fromUtf8(kMsgExportExists), QString::fromUtf8(kCaptionWarning),
+                             kMbYesNoDefaultNo) != kIdYes) {
+      SilentStop();
+    }
+    // The old workbook stays until the new one is complete; it is replaced only then.
+    if (!ClearForReplace(target)) {
+      dialogs_->ShowMessage(QString::fromUtf8(kMsgExportCannotDelete));
+      SilentStop();
+    }
+  }
+  TXlsExport exporter(options_.export_fs ? *options_.export_fs : FileSystem::Default());
+  exporter.DataSet = &session_->dataset();
+  exporter.FileName = target;
+  try {
+    exporter.Execute();
+  } catch (const std::exception&) {
+    dialogs_->ShowMessage(QString::fromUtf8(kMsgExportFailed));
+    SilentStop();
+  }
+  dialogs_->ShowMessage(Utf8ToQString(ExportDoneText(session_->dataset().RecordCount())));
+  SilentStop();
+}
+
+void TFormMain::UiBitBtn1Click() {
+  TFormDataUp guide(session_->program_dir(), this);
+  ShowModal(guide);
+}
+
+void TFormMain::SpeedButton1Click() {
+  AboutDlg1 about(ReadSystemInfo(), this);
+  ShowModal(about);
+}
+
+void TFormMain::ShowModal(QDialog& dialog) {
+  if (options_.show_modal) {
+    options_.show_modal(dialog);
+  } else {
+    dialog.exec();
+  }
 }
 
 // --- Student photo panel ---

@@ -11,6 +11,7 @@
 #include "app/dialogs.h"
 #include "app/roster_session.h"
 
+class QDialog;
 class QKeyEvent;
 class QPainter;
 class QStyleOptionViewItem;
@@ -40,6 +41,11 @@ class TFormMain : public QMainWindow {
     std::function<int()> screen_width;
     // Ends the application after the screen-width message; empty: QCoreApplication::exit(0).
     std::function<void()> terminate;
+    // The file system the roster export writes through; null: the real one.
+    FileSystem* export_fs = nullptr;
+    // Modal windows (the photo report guide, the about box) are shown through this; empty:
+    // exec(). Tests and the tour look at them and close them.
+    std::function<void(QDialog&)> show_modal;
   };
 
   explicit TFormMain(Options options, QWidget* parent = nullptr);
@@ -61,6 +67,12 @@ class TFormMain : public QMainWindow {
   void DbfAfterScroll();
   void DataSourceDbfStateChange();
   void dbNavBtnFindClick();
+  // One search of the find dialog with its current choices.
+  void FindFormSearch();
+  void dbNavBtnEditSumClick();
+  void dbNavBtnExportXlsClick();
+  void UiBitBtn1Click();
+  void SpeedButton1Click();
   void ShowStudentInfo();
   void ShowStudentPhoto();
   void UiBitBtnDeletePhotoClick();
@@ -100,6 +112,7 @@ class TFormMain : public QMainWindow {
   void GridRowChosen(int row);
   void SizeGridColumns();
   void ShowCaptureMessage(int kind, const std::string& text);
+  void ShowModal(QDialog& dialog);
 
   std::unique_ptr<Ui::TFormMain> ui_;
   Options options_;

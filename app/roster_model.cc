@@ -25,16 +25,47 @@ int RosterModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : columns_;
 }
 
+template <typename Read>
+bool RosterModel::WithRow(int row, Read read) const {
+  if (row == current_row_) {
+    read(nullptr);
+    return true;
+  }
+  if (row != cached_row_) {
+    cached_row_ = -1;
+    if (!rows_.ReadRow(row, &cached_record_)) return false;
+    cached_row_ = row;
+  }
+  read(&cached_record_);
+  return true;
+}
+
 QString RosterModel::CellText(int row, int column) const {
   if (column >= dataset_.FieldCount()) return {};
   const TField& field = dataset_.Fields(column);
-  if (row == current_row_) return GbkToQString(field.DisplayText());
-  if (row != cached_row_) {
-    cached_row_ = -1;
-    if (!rows_.ReadRow(row, &cached_record_)) return {};
-    cached_row_ = row;
+  QString text;
+  WithRow(row, [&](const TRecordView* view) {
+    text = GbkToQString(view ? field.DisplayText(*view) : field.DisplayText());
+  });
+  return text;
+}
+
+std::string RosterModel::CellValue(int row, int column) const {
+  if (row < 0 || row >= rows_.RowCount() || column < 0 || column >= columns_ ||
+      column >= dataset_.FieldCount()) {
+    return {};
   }
-  return GbkToQString(field.DisplayText(cached_record_));
+  const TField& field = dataset_.Fields(column);
+  std::string value;
+  try {
+    WithRow(row, [&](const TRecordView* view) {
+      value = view ? field.AsString(*view) : field.AsString();
+    });
+  } catch (...) {  // drawn as an unreadable row: no highlight
+    cached_row_ = -1;
+    return {};
+  }
+  return value;
 }
 
 QVariant RosterModel::data(const QModelIndex& index, int role) const {

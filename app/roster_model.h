@@ -29,6 +29,9 @@ class RosterModel : public QAbstractTableModel, public TDataLink {
   // rebuilds rows and columns even when the active state and the count look unchanged.
   void TableOpened() { stale_ = true; }
 
+  // The field value of a cell as text (GBK, untrimmed, as stored); empty when it cannot be read.
+  std::string CellValue(int row, int column) const;
+
   // The row of the dataset's current record; -1 when none.
   int CurrentRow() const { return current_row_; }
   const RosterRows& rows() const { return rows_; }
@@ -50,6 +53,9 @@ class RosterModel : public QAbstractTableModel, public TDataLink {
   void Rebuild();
   void FollowCurrent();
   QString CellText(int row, int column) const;
+  // Runs `read` with the fields reading row `row`; false when the row cannot be read.
+  template <typename Read>
+  bool WithRow(int row, Read read) const;
 
   TTableDataSet& dataset_;
   RosterRows rows_;

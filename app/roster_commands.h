@@ -1,0 +1,78 @@
+// The roster commands' logic that needs no widget: photo coverage (the key-cell highlight and the
+// missing-photo count), the find walk, and the export command's file checks. Every walk runs
+// inside a TableWalkScope, so the bound controls and the scroll-refresh flag come back on every
+// path, an error included.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/roster_session.h"
+
+namespace mirestal {
+
+// --- Photo coverage ---
+
+// The key cell's highlight: RGB(192,220,192).
+inline constexpr unsigned kPhotoPresentRgb = 0xC0DCC0;
+
+// Whether the cell of field `field_name_gbk` holding `value_gbk` is highlighted: only the key
+// field's cell (names equal byte for byte), and only when a regular file is at the photo path
+// of the trimmed value. Tests the file system each time.
+bool KeyCellHasPhoto(const RosterSession& session, std::string_view field_name_gbk,
+                     std::string_view value_gbk);
+
+// Walks the whole roster and counts the students whose photo file does not exist; the current
+// record is current again afterwards. REQUIRES: a roster with the key field is open.
+int CountMissingPhotos(RosterSession& session);
+
+// "120个学生中共有 5 个没有照片" (UTF-8).
+std::string MissingPhotoText(int students, int missing);
+inline constexpr char kMsgNoKeyToCount[] = "没有“考籍号”字段，无法统计！";
+
+// --- Find ---
+
+enum class FindMatch { kExact = 0, kPrefix = 1, kContains = 2 };
+enum class FindDirection { kFromFirst = 0, kFromNext = 1 };
+
+// Whether a trimmed field value matches a trimmed search text (both GBK). Exact: equal byte for
+// byte. Prefix and contains: the text occurs at the start or anywhere, at a character start only
+// (never across a character boundary); an empty text never occurs.
+bool FindMatches(std::string_view value_gbk, std::string_view text_gbk, FindMatch match);
+
+struct FindRequest {
+  std::string field_gbk;  // field name, trimmed
+  std::string text_gbk;   // search text, trimmed
+  FindMatch match = FindMatch::kExact;
+  FindDirection direction = FindDirection::kFromFirst;
+};
+
+// One search: from the first record, or from the record after the current one, to the first
+// match, which stays current. Nothing found leaves the dataset at its end (the last record
+// current). Bound controls and the scroll-refresh flag are suspended meanwhile.
+bool FindRecord(RosterSession& session, const FindRequest& request);
+
+// --- Export ---
+
+// The proposed workbook name: the roster path without its last 4 bytes, then ".xls".
+std::string DefaultExportName(const std::string& roster_path);
+
+// Whether `target` may receive the export: not the open roster, not its memo file (by name or by
+// identity) and not a table file (".dbf" in any letter case), so an export never overwrites a
+// roster.
+bool ExportTargetAllowed(const std::string& roster_path, const std::string& target);
+
+inline constexpr char kMsgExportExists[] = "目标文件已经存在，是否覆盖？";
+inline constexpr char kCaptionWarning[] = "警告";
+inline constexpr char kMsgExportCannotDelete[] =
+    "目标文件无法删除，\r\r请确认是否该文件已经被打开了，或存在其他问题！";
+inline constexpr char kMsgExportFailed[] = "导出Excel文件失败！\r\r请确认你是否已经安装了Office软件！";
+// "导出完毕！\r\r共导出120个学生的信息" (UTF-8).
+std::string ExportDoneText(int students);
+
+// Whether an existing `path` could be replaced now: its read-only attribute is cleared first
+// (as the overwrite asks); then the file must open for writing with everyone else shut out and
+// its folder must let another file be renamed over it. Leaves the file's contents untouched.
+bool ClearForReplace(const std::string& path);
+
+}  // namespace mirestal

@@ -1,0 +1,400 @@
+// The roster commands, offscreen with scripted dialogs, grouped by command: photo coverage, find,
+// export, and the guide and about box.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QTest>
+#include <filesystem>
+#include <memory>
+
+#include "app/data_button.h"
+#include "app/form_find.h"
+#include "app/info_windows.h"
+#include "app/main_window.h"
+#include "app/roster_commands.h"
+#include "app/roster_model.h"
+#include "capture/fake_camera.h"
+#include "capture/video_cap.h"
+#include "platform/fault_file.h"
+#include "platform/file.h"
+#include "tests/app/roster_files.h"
+#include "ui_form_find.h"
+#include "ui_main_window.h"
+
+namespace mirestal {
+namespace {
+
+using testing::G;
+using testing::KeyOf;
+using testing::RosterSpec;
+using testing::TempDir;
+using testing::WriteRoster;
+
+class CommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { qunsetenv("MIRESTAL_CAMERA"); }
+  void TearDown() override {
+    window_.reset();
+    CaptureResetForTests();
+    EXPECT_TRUE(dialogs_.unexpected().isEmpty()) << dialogs_.unexpected().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(dialogs_.AllAnswersUsed());
+  }
+
+  TFormMain& Make() {
+    TFormMain::Options o;
+    o.program_dir = dir_.path() + "/";
+    o.dialogs = &dialogs_;
+    o.screen_width = [] { return 1280; };
+    o.export_fs = &export_fs_;
+    o.show_modal = [this](QDialog& d) { modal_(d); };
+    window_ = std::make_unique<TFormMain>(std::move(o));
+    return *window_;
+  }
+  Ui::TFormMain& ui() { return *window_->ui(); }
+  TTableDataSet& ds() { return window_->session().dataset(); }
+  std::string Open(const RosterSpec& spec, const std::string& name = "r.dbf") {
+    const std::string path = WriteRoster(dir_, name, spec);
+    dialogs_.QueueFile(QString::fromStdString(path));
+    ui().UiBitBtnOpen->click();
+    return path;
+  }
+  std::string PhotoPath(int student) { return dir_.path() + "/照片/" + KeyOf(student) + ".jpg"; }
+  void AddPhoto(int student) {
+    ForceDirectories(dir_.path() + "/照片/");
+    testing::WriteFile(PhotoPath(student), "jpeg");
+  }
+  QString LastText() { return dialogs_.Texts().isEmpty() ? QString() : dialogs_.Texts().last(); }
+
+  TempDir dir_;
+  ScriptedDialogs dialogs_;
+  FaultFileSystem export_fs_;
+  FakeCaptureBackend camera_;
+  std::function<void(QDialog&)> modal_ = [](QDialog&) {};
+  std::unique_ptr<TFormMain> window_;
+};
+
+// --- Photo coverage ---
+
+TEST_F(CommandsTest, KeyCellIsGreenOnlyForStudentsWithAPhotoFile) {
+  Make();
+  AddPhoto(1);
+  AddPhoto(2);
+  ForceDirectories(PhotoPath(3) + "/");  // a folder named like a photo is no photo
+  Open({.students = 4});  // keys are stored with trailing blanks (17-byte field)
+  window_->show();
+  QTableView* grid = ui().DBGridList;
+  const QImage shot = grid->viewport()->grab().toImage();
+  const QColor green(192, 220, 192);
+  auto pixel = [&](int row, int column) {
+    const QRect r = grid->visualRect(window_->model()->index(row, column));
+    return shot.pixelColor(shot.devicePixelRatio() * QPoint(r.right() - 2, r.bottom() - 2));
+  };
+  EXPECT_EQ(pixel(0, 1), green);  // the selected row's key cell too
+  EXPECT_EQ(pixel(1, 1), green);
+  EXPECT_NE(pixel(2, 1), green);
+  EXPECT_NE(pixel(3, 1), green);
+  EXPECT_NE(pixel(1, 2), green);  // only the key cell
+  EXPECT_NE(pixel(0, 2), green);
+}
+
+TEST_F(CommandsTest, CountReportsMissingPhotosAndKeepsThePosition) {
+  struct Case {
+    const char* name;
+    std::vector<int> photos;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"no photo folder", {}, "5个学生中共有 5 个没有照片"},
+      {"all present", {1, 2, 3, 4, 5}, "5个学生中共有 0 个没有照片"},
+      {"some present", {2, 5}, "5个学生中共有 3 个没有照片"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    window_.reset();
+    CaptureResetForTests();
+    std::filesystem::remove_all(dir_.path() + "/照片");
+    for (int s : c.photos) AddPhoto(s);
+    Make();
+    Open({.students = 5});
+    ui().dbNavBtnNext->click();
+    ui().dbNavBtnNext->click();
+    const QString label = ui().DBStatusLabel1->text();
+    const QString zch = ui().LabelZch->text();
+    dialogs_.ClearLog();
+    ui().dbNavBtnEditSum->click();
+    EXPECT_EQ(dialogs_.Texts(), QStringList{QString::fromUtf8(c.text)});
+    EXPECT_EQ(ds().RecNo(), 3);
+    EXPECT_EQ(ui().DBStatusLabel1->text(), label);
+    EXPECT_EQ(ui().LabelZch->text(), zch);
+    EXPECT_EQ(ui().DBGridList->currentIndex().row(), 2);
+    EXPECT_TRUE(window_->session().scroll_refresh());
+    EXPECT_FALSE(ds().ControlsDisabled());
+    EXPECT_EQ(ds().State(), TDataSetState::dsBrowse);
+  }
+}
+
+TEST_F(CommandsTest, CountWithoutKeyFieldSaysSo) {
+  Make();
+  Open({.with_key = false});
+  dialogs_.ClearLog();
+  ui().dbNavBtnEditSum->click();
+  EXPECT_EQ(dialogs_.Texts(), QStringList{QStringLiteral("没有“考籍号”字段，无法统计！")});
+}
+
+// --- Find ---
+
+TEST(FindMatchesTest, ModesCompareWholeCharacters) {
+  struct Case {
+    const char* value;
+    const char* text;
+    FindMatch match;
+    bool found;
+  };
+  const Case cases[] = {
+      {"abc", "abc", FindMatch::kExact, true},
+      {"ABC", "abc", FindMatch::kExact, false},  // letter case counts
+      {"", "", FindMatch::kExact, true},
+      {"张三", "张", FindMatch::kPrefix, true},
+      {"李张", "张", FindMatch::kPrefix, false},
+      {"李张", "张", FindMatch::kContains, true},
+      {"abc", "", FindMatch::kPrefix, false},
+      {"abc", "", FindMatch::kContains, false},
+      // 癱 is B0 63: its trail byte is "c", which is not a character of the value.
+      {"王癱", "c", FindMatch::kContains, false},
+      {"癱", "c", FindMatch::kPrefix, false},
+      {"王癱c", "c", FindMatch::kContains, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FindMatches(G(c.value), G(c.text), c.match), c.found)
+        << c.value << " / " << c.text << " / " << static_cast<int>(c.match);
+  }
+}
+
+class FindTest : public CommandsTest {
+ protected:
+  void Search(const char* field, const QString& text, int match, int direction) {
+    Ui::TFormFind& f = *window_->FormFind()->ui();
+    f.ComboBoxField->setCurrentIndex(f.ComboBoxField->findText(QString::fromUtf8(field)));
+    f.EditContext->setText(text);
+    (match == 0 ? f.RadioMatch0 : match == 1 ? f.RadioMatch1 : f.RadioMatch2)->setChecked(true);
+    (direction == 0 ? f.RadioDirection0 : f.RadioDirection1)->setChecked(true);
+    f.UiBitBtnFind->click();
+  }
+};
+
+TEST_F(FindTest, ExactSearchTrimsBothSidesAndShowsTheStudent) {
+  Make();
+  Open({.students = 6});
+  Search("考籍号", QString::fromStdString("  " + KeyOf(4) + " "), 0, 0);
+  EXPECT_EQ(ds().RecNo(), 4);
+  EXPECT_EQ(ui().LabelZch->text().toStdString(), "考籍号：" + KeyOf(4));
+  EXPECT_EQ(ui().DBGridList->currentIndex().row(), 3);
+  EXPECT_TRUE(dialogs_.Texts().isEmpty());
+  EXPECT_TRUE(window_->session().scroll_refresh());
+  EXPECT_FALSE(ds().ControlsDisabled());
+  Search("SEQ", QStringLiteral("5"), 0, 0);  // a number by its text form
+  EXPECT_EQ(ds().RecNo(), 5);
+}
+
+TEST_F(FindTest, DirectionOneStepsThroughMatchesToNotFoundOnTheLast) {
+  Make();
+  Open({.students = 12});
+  // Names are 学生1 ... 学生12: "学生1" starts the names of students 1, 10, 11 and 12.
+  std::vector<int> found;
+  Search("姓名", QStringLiteral("学生1"), 1, 0);
+  found.push_back(ds().RecNo());
+  for (int i = 0; i < 3; ++i) {
+    Search("姓名", QStringLiteral("学生1"), 1, 1);
+    found.push_back(ds().RecNo());
+  }
+  EXPECT_EQ(found, (std::vector<int>{1, 10, 11, 12}));
+  EXPECT_TRUE(dialogs_.Texts().isEmpty());
+  Search("姓名", QStringLiteral("学生1"), 1, 1);
+  EXPECT_EQ(LastText(), QStringLiteral("没找到"));
+  EXPECT_EQ(dialogs_.log().back().caption, QStringLiteral("提示"));
+  EXPECT_EQ(ds().RecNo(), 12);
+  EXPECT_EQ(ui().LabelZch->text().toStdString(), "考籍号：" + KeyOf(12));
+  EXPECT_TRUE(window_->FormFind()->isVisible() || window_->FormFind()->isHidden());
+}
+
+TEST_F(FindTest, EmptyTextFindsNothingInPrefixAndContainsModes) {
+  Make();
+  Open({.students = 3});
+  for (int match : {1, 2}) {
+    dialogs_.ClearLog();
+    ui().dbNavBtnFirst->click();
+    Search("姓名", QString(), match, 0);
+    EXPECT_EQ(dialogs_.Texts(), QStringList{QStringLiteral("没找到")});
+    EXPECT_EQ(ds().RecNo(), 3);
+  }
+}
+
+TEST_F(FindTest, NoFieldChosenAsksForOne) {
+  Make();
+  window_->FormFind()->ui()->UiBitBtnFind->click();
+  EXPECT_EQ(dialogs_.Texts(), QStringList{QStringLiteral("请先选择合适的信息项！")});
+  EXPECT_EQ(dialogs_.log().back().caption, QStringLiteral("提示"));
+}
+
+TEST_F(FindTest, FindButtonAndCtrlFShowTheDialogWhichKeepsItsChoices) {
+  Make();
+  Open({.students = 3});
+  window_->show();
+  ui().dbNavBtnFind->click();
+  TFormFind* find = window_->FormFind();
+  EXPECT_TRUE(find->isVisible());
+  EXPECT_EQ(ds().State(), TDataSetState::dsBrowse);
+  find->ui()->EditContext->setText(QStringLiteral("学生2"));
+  find->ui()->UiBitBtnClose->click();
+  EXPECT_TRUE(find->isHidden());
+  QTest::keyClick(ui().DBGridList, Qt::Key_F, Qt::ControlModifier);
+  EXPECT_TRUE(find->isVisible());
+  EXPECT_EQ(find->ui()->EditContext->text(), QStringLiteral("学生2"));
+  EXPECT_TRUE(find->windowFlags() & Qt::WindowStaysOnTopHint);
+  QTest::keyClick(find, Qt::Key_Escape);
+  EXPECT_TRUE(find->isHidden());
+}
+
+// --- Export ---
+
+TEST(ExportNameTest, DefaultNameCutsFourBytes) {
+  EXPECT_EQ(DefaultExportName("D:\\名单\\高一.dbf"), "D:\\名单\\高一.xls");
+  EXPECT_EQ(DefaultExportName("D:\\data.dbase"), "D:\\data.d.xls");
+  EXPECT_EQ(DefaultExportName("/x/高一.dbf"), "/x/高一.xls");
+}
+
+class ExportTest : public CommandsTest {
+ protected:
+  std::string Export(const std::string& target) {
+    dialogs_.QueueFile(QString::fromStdString(target));
+    ui().dbNavBtnExportXls->click();
+    return target;
+  }
+  static bool IsWorkbook(const std::string& path) {
+    return testing::ReadFile(path).compare(0, 8, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") == 0;
+  }
+};
+
+TEST_F(ExportTest, ProposesTheRosterNameAndReportsTheRecordCount) {
+  Make();
+  const std::string roster = Open({.students = 4, .deleted = {2}}, "高一.dbf");
+  const std::string target = Export(dir_.File("out.xls"));
+  EXPECT_EQ(dialogs_.log()[dialogs_.log().size() - 2].file_name.toStdString(), dir_.File("高一.xls"));
+  EXPECT_EQ(LastText(), QStringLiteral("导出完毕！\r\r共导出3个学生的信息"));
+  EXPECT_TRUE(IsWorkbook(target));
+  EXPECT_EQ(ds().State(), TDataSetState::dsBrowse);
+  EXPECT_TRUE(window_->session().scroll_refresh());
+  (void)roster;
+}
+
+TEST_F(ExportTest, OverwriteIsAskedAndAReadOnlyFileIsReplaced) {
+  Make();
+  Open({.students = 2});
+  const std::string target = dir_.File("old.xls");
+  testing::WriteFile(target, "old");
+  SetReadOnly(target, true);
+  dialogs_.QueueAnswer(kIdNo);
+  Export(target);
+  EXPECT_TRUE(testing::ReadFile(target) == "old") << "the old workbook was replaced";
+  EXPECT_EQ(dialogs_.log().back().flags, kMbYesNoDefaultNo);
+  EXPECT_EQ(dialogs_.log().back().caption, QStringLiteral("警告"));
+  EXPECT_EQ(LastText(), QStringLiteral("目标文件已经存在，是否覆盖？"));
+  dialogs_.QueueAnswer(kIdYes);
+  Export(target);
+  EXPECT_TRUE(IsWorkbook(target));
+  EXPECT_EQ(LastText(), QStringLiteral("导出完毕！\r\r共导出2个学生的信息"));
+}
+
+TEST_F(ExportTest, AFileHeldByAnotherProgramIsKeptWithTheMessage) {
+  Make();
+  Open({.students = 2});
+  const std::string target = dir_.File("held.xls");
+  testing::WriteFile(target, "old");
+  auto held = FileSystem::Default().Open(target, Access::kReadWrite, Share::kNone);
+  dialogs_.QueueAnswer(kIdYes);
+  Export(target);
+  EXPECT_EQ(LastText(), QStringLiteral("目标文件无法删除，\r\r请确认是否该文件已经被打开了，或存在其他问题！"));
+  EXPECT_TRUE(testing::ReadFile(target) == "old") << "the old workbook was replaced";
+}
+
+TEST_F(ExportTest, AFailedExportKeepsTheOldWorkbook) {
+  Make();
+  Open({.students = 2});
+  const std::string target = dir_.File("old.xls");
+  testing::WriteFile(target, "old");
+  export_fs_.FailRenames(true);
+  dialogs_.QueueAnswer(kIdYes);
+  Export(target);
+  EXPECT_EQ(LastText(), QStringLiteral("导出Excel文件失败！\r\r请确认你是否已经安装了Office软件！"));
+  EXPECT_TRUE(testing::ReadFile(target) == "old") << "the old workbook was replaced";
+}
+
+TEST_F(ExportTest, ATableFileIsNeverATarget) {
+  Make();
+  const std::string roster = Open({.students = 2});
+  const std::string before = testing::ReadFile(roster);
+  const std::string memo = dir_.File("r.dbt");
+  testing::WriteFile(memo, "memo");
+  const std::string other = dir_.File("other.DBF");
+  for (const std::string& target : {roster, memo, other}) {
+    SCOPED_TRACE(target);
+    dialogs_.ClearLog();
+    Export(target);
+    EXPECT_EQ(dialogs_.Texts(), QStringList{QStringLiteral("导出Excel文件失败！\r\r请确认你是否已经安装了Office软件！")});
+  }
+  EXPECT_EQ(testing::ReadFile(roster), before);
+  EXPECT_EQ(testing::ReadFile(memo), "memo");
+  EXPECT_FALSE(PathExists(other));
+}
+
+// --- Guide and about box ---
+
+TEST_F(CommandsTest, GuideShowsTheProgramFolderAndClosesWithEnterOrEsc) {
+  Make();
+  for (int key : {Qt::Key_Return, Qt::Key_Escape}) {
+    bool shown = false;
+    modal_ = [&](QDialog& d) {
+      shown = true;
+      auto& guide = dynamic_cast<TFormDataUp&>(d);
+      EXPECT_EQ(guide.windowTitle(), QStringLiteral("上报"));
+      EXPECT_EQ(guide.size(), QSize(911, 503));
+      EXPECT_FALSE(guide.windowFlags() & Qt::WindowCloseButtonHint);
+      EXPECT_FALSE(guide.windowFlags() & Qt::WindowSystemMenuHint);
+      EXPECT_EQ(guide.UiLabel7()->text().toStdString(), "（例如: " + dir_.path() + "/照片/ ）");
+      guide.show();
+      QTest::keyClick(&guide, static_cast<Qt::Key>(key));
+      EXPECT_TRUE(guide.isHidden()) << key;
+    };
+    ui().UiBitBtn1->click();
+    EXPECT_TRUE(shown);
+  }
+}
+
+TEST_F(CommandsTest, AboutBoxShowsVersionAndTheMachine) {
+  Make();
+  bool shown = false;
+  modal_ = [&](QDialog& d) {
+    shown = true;
+    EXPECT_EQ(d.windowTitle(), QStringLiteral("关于本软件"));
+    EXPECT_EQ(d.findChild<QLabel*>(QStringLiteral("Version"))->text(), QStringLiteral("Version 2011.10.28.0"));
+    const QString system = d.findChild<QLabel*>(QStringLiteral("SystemInfo"))->text();
+    EXPECT_TRUE(system.contains(QStringLiteral(" KB\n"))) << system.toStdString();
+    EXPECT_TRUE(system.endsWith(QStringLiteral(" or compatible"))) << system.toStdString();
+  };
+  ui().SpeedButton1->click();
+  EXPECT_TRUE(shown);
+  const SystemInfo info = ReadSystemInfo();
+  EXPECT_GT(info.memory_kb, 0);
+  EXPECT_GT(info.processors, 0);
+  EXPECT_EQ(SystemInfoText({2048, 2, "Intel Pentium"}), "2048 KB\r2x Intel Pentium or compatible");
+}
+
+}  // namespace
+}  // namespace mirestal
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
