@@ -14,6 +14,8 @@ int main(int argc, char** argv) {
   {
     mirestal::TFormMain::Options options;
     options.dialogs = &dialogs;
+    // School IT staff reach the maintenance mode with this start option.
+    options.maintenance = QApplication::arguments().contains(QStringLiteral("--maintenance"));
     // The window (and with it the camera objects) ends before the application object.
     auto window = std::make_unique<mirestal::TFormMain>(std::move(options));
     dialogs.SetParent(window.get());

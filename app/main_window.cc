@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QCheckBox>
 #include <QLabel>
 #include <QPainter>
 #include <QScreen>
@@ -135,6 +136,8 @@ TFormMain::TFormMain(Options options, QWidget* parent)
   Guarded([this] { FormCreate(); });
   connect(ui_->UiBitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { UiBitBtn1Click(); }); });
   connect(ui_->SpeedButton1, &QToolButton::clicked, this, [this] { Guarded([this] { SpeedButton1Click(); }); });
+  connect(ui_->CheckBoxEdit, &QCheckBox::toggled, this, [this] { Guarded([this] { CheckBoxEditClick(); }); });
+  ui_->CheckBoxEdit->setVisible(options_.maintenance);
   form_find_ = new TFormFind(this);  // created hidden, right after the main window
   form_find_->SetFindHandler([this] { Guarded([this] { FindFormSearch(); }); });
   qApp->installEventFilter(this);
@@ -268,9 +271,9 @@ void TFormMain::SetUpDataButtons() {
   ui_->dbNavBtnFind->SetHandler([this] { dbNavBtnFindClick(); });
   ui_->dbNavBtnEditSum->SetHandler([this] { dbNavBtnEditSumClick(); });
   ui_->dbNavBtnExportXls->SetHandler([this] { dbNavBtnExportXlsClick(); });
-  // The delete command is attached by its own handler; until then the button must never delete
-  // a student.
-  ui_->dbNavBtnDelete->SetHandler([] { SilentStop(); });
+  ui_->dbNavBtnNew->SetHandler([this] { dbNavBtnNewClick(); });
+  ui_->dbNavBtnSave->SetHandler([this] { dbNavBtnSaveClick(); });
+  ui_->dbNavBtnDelete->SetHandler([this] { dbNavBtnDeleteClick(); });
 }
 
 // --- Window events ---
@@ -532,6 +535,37 @@ void TFormMain::dbNavBtnExportXlsClick() {
     SilentStop();
   }
   dialogs_->ShowMessage(Utf8ToQString(ExportDoneText(session_->dataset().RecordCount())));
+  SilentStop();
+}
+
+// --- Record maintenance ---
+
+void TFormMain::CheckBoxEditClick() {
+  const bool on = ui_->CheckBoxEdit->isChecked();
+  for (DataButton* b : {ui_->dbNavBtnDelete, ui_->dbNavBtnNew, ui_->dbNavBtnSave, ui_->dbNavBtnCancel}) {
+    b->setVisible(on);
+  }
+  QTableView* grid = ui_->DBGridList;
+  model_->SetEditable(on);
+  grid->setSelectionBehavior(on ? QAbstractItemView::SelectItems : QAbstractItemView::SelectRows);
+  grid->setEditTriggers(on ? QAbstractItemView::AllEditTriggers : QAbstractItemView::NoEditTriggers);
+}
+
+void TFormMain::dbNavBtnNewClick() { ui_->DBGridList->setFocus(); }
+
+void TFormMain::dbNavBtnSaveClick() { ui_->UiPageControlDetail->setCurrentWidget(ui_->TabSheetPhoto); }
+
+void TFormMain::dbNavBtnDeleteClick() {
+  ui_->UiPageControlDetail->setCurrentWidget(ui_->TabSheetPhoto);
+  const QString question = Utf8ToQString(DeleteQuestionText(*session_));
+  if (dialogs_->MessageBox(question, QStringLiteral("确认"), kMbYesNoDefaultNo) != kIdYes) SilentStop();
+  if (dialogs_->MessageBox(question, QStringLiteral("再次确认"), kMbYesNoDefaultNo) != kIdYes) SilentStop();
+  DeleteCurrentStudent(*session_, [this](bool packing) {
+    ui_->PanelPack->setVisible(packing);
+    // The panel is painted before the pack starts.
+    if (packing) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  });
+  ui_->DBGridList->viewport()->update();
   SilentStop();
 }
 

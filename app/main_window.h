@@ -43,6 +43,8 @@ class TFormMain : public QMainWindow {
     std::function<void()> terminate;
     // The file system the roster export writes through; null: the real one.
     FileSystem* export_fs = nullptr;
+    // Shows the maintenance mode's check box (the start option --maintenance); hidden otherwise.
+    bool maintenance = false;
     // Modal windows (the photo report guide, the about box) are shown through this; empty:
     // exec(). Tests and the tour look at them and close them.
     std::function<void(QDialog&)> show_modal;
@@ -72,6 +74,10 @@ class TFormMain : public QMainWindow {
   void dbNavBtnEditSumClick();
   void dbNavBtnExportXlsClick();
   void UiBitBtn1Click();
+  void CheckBoxEditClick();
+  void dbNavBtnNewClick();
+  void dbNavBtnSaveClick();
+  void dbNavBtnDeleteClick();
   void SpeedButton1Click();
   void ShowStudentInfo();
   void ShowStudentPhoto();

@@ -1,5 +1,6 @@
 #include "app/roster_commands.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -132,6 +133,43 @@ bool ClearForReplace(const std::string& path) {
     return true;
   } catch (const std::exception&) {
     return false;
+  }
+}
+
+}  // namespace mirestal
+
+namespace mirestal {
+
+std::string DeleteQuestionText(RosterSession& session) {
+  TTableDataSet& ds = session.dataset();
+  std::string text = "确认要删除该学生吗？";
+  if (session.has_key()) {
+    text += "\r\r考籍号：" + GbkToUtf8(ds.FieldByName(Utf8ToGbkLossy(session.key_field_name())).AsString());
+  }
+  if (TField* name = ds.FindField(Utf8ToGbkLossy("姓名"))) text += "\r\r姓名：" + GbkToUtf8(name->AsString());
+  return text + "\r\r若有与之对应的照片，也将被删除";
+}
+
+void DeleteCurrentStudent(RosterSession& session, const std::function<void(bool)>& packing) {
+  TTableDataSet& ds = session.dataset();
+  const int n = ds.RecNo();
+  const std::optional<std::string> photo = session.CurrentPhotoPath();
+  ds.Delete();
+  {
+    struct PackingScope {
+      const std::function<void(bool)>& packing;
+      explicit PackingScope(const std::function<void(bool)>& p) : packing(p) { packing(true); }
+      ~PackingScope() { packing(false); }
+    } scope(packing);
+    ds.Pack();
+    const int count = ds.RecordCount();
+    if (count > 0) ds.SetRecNo(std::min(n, count));
+  }
+  if (photo && PhotoStore::PhotoExists(*photo)) {
+    try {
+      ForceDeleteFile(*photo);
+    } catch (const std::exception&) {  // the file stays in the photo folder, unreported
+    }
   }
 }
 

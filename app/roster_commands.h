@@ -4,6 +4,8 @@
 // path, an error included.
 #pragma once
 
+#include <functional>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -74,5 +76,23 @@ std::string ExportDoneText(int students);
 // (as the overwrite asks); then the file must open for writing with everyone else shut out and
 // its folder must let another file be renamed over it. Leaves the file's contents untouched.
 bool ClearForReplace(const std::string& path);
+
+}  // namespace mirestal
+
+namespace mirestal {
+
+// --- Record maintenance ---
+
+// The deletion question for the current student: "确认要删除该学生吗？", then the key and the name
+// as stored (untrimmed) when the roster has those fields, then the photo warning; lines joined
+// by "\r" (UTF-8).
+std::string DeleteQuestionText(RosterSession& session);
+
+// Deletes the current student: the record is deleted and the table packed, then the record at
+// the deleted one's position (or the new last one) becomes current, and only then is the
+// student's photo file deleted, so a failed delete or pack keeps the photo. `packing(true)` is
+// called before the pack and `packing(false)` on every path after it. A photo file that cannot
+// be deleted is left without a report.
+void DeleteCurrentStudent(RosterSession& session, const std::function<void(bool)>& packing);
 
 }  // namespace mirestal

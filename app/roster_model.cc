@@ -72,7 +72,7 @@ QVariant RosterModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rows_.RowCount() || index.column() >= columns_) {
     return {};
   }
-  if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+  if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::EditRole) return {};
   try {
     return CellText(index.row(), index.column());
   } catch (...) {  // a record that cannot be read is drawn empty; the event loop goes on
@@ -96,7 +96,22 @@ QVariant RosterModel::headerData(int section, Qt::Orientation orientation, int r
 
 Qt::ItemFlags RosterModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::NoItemFlags;
-  return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  const Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  return editable_ ? f | Qt::ItemIsEditable : f;
+}
+
+bool RosterModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (!editable_ || role != Qt::EditRole || !index.isValid() || index.row() != current_row_ ||
+      index.column() >= dataset_.FieldCount()) {
+    return false;
+  }
+  try {
+    if (dataset_.State() == TDataSetState::dsBrowse) dataset_.Edit();
+    dataset_.Fields(index.column()).SetAsString(QStringToGbk(value.toString()));
+    return true;
+  } catch (...) {  // a value the field refuses leaves the cell as it was
+    return false;
+  }
 }
 
 void RosterModel::Rebuild() {

@@ -24,6 +24,10 @@ class RosterModel : public QAbstractTableModel, public TDataLink {
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
+  // Editing (maintenance mode): a cell of the current row takes the typed text into its field,
+  // putting the dataset into editing first; moving to another row stores it.
+  bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+  void SetEditable(bool on) { editable_ = on; }
 
   // The dataset opened a table (possibly while its notices were suspended): the next notice
   // rebuilds rows and columns even when the active state and the count look unchanged.
@@ -63,6 +67,7 @@ class RosterModel : public QAbstractTableModel, public TDataLink {
   int current_row_ = -1;
   bool active_ = false;
   bool stale_ = false;
+  bool editable_ = false;
   // The last row read for drawing, so the cells of one row read its record once.
   mutable int cached_row_ = -1;
   mutable TRecordView cached_record_{dataset_};

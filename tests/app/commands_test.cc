@@ -390,6 +390,102 @@ TEST_F(CommandsTest, AboutBoxShowsVersionAndTheMachine) {
   EXPECT_EQ(SystemInfoText({2048, 2, "Intel Pentium"}), "2048 KB\r2x Intel Pentium or compatible");
 }
 
+
+// --- Record maintenance ---
+
+TEST_F(CommandsTest, MaintenanceCheckBoxIsHiddenUnlessAskedFor) {
+  Make();
+  Open({.students = 2});
+  EXPECT_TRUE(ui().CheckBoxEdit->isHidden());
+  EXPECT_TRUE(ui().dbNavBtnDelete->isHidden());
+  window_.reset();
+  CaptureResetForTests();
+  TFormMain::Options o;
+  o.program_dir = dir_.path() + "/";
+  o.dialogs = &dialogs_;
+  o.screen_width = [] { return 1280; };
+  o.maintenance = true;
+  window_ = std::make_unique<TFormMain>(std::move(o));
+  EXPECT_FALSE(ui().CheckBoxEdit->isHidden());
+  EXPECT_FALSE(ui().CheckBoxEdit->isChecked());
+  ui().CheckBoxEdit->setChecked(true);
+  for (DataButton* b : {ui().dbNavBtnDelete, ui().dbNavBtnNew, ui().dbNavBtnSave, ui().dbNavBtnCancel}) {
+    EXPECT_FALSE(b->isHidden()) << b->objectName().toStdString();
+  }
+  EXPECT_EQ(ui().DBGridList->selectionBehavior(), QAbstractItemView::SelectItems);
+}
+
+TEST_F(CommandsTest, DeletingAStudentPacksRemovesThePhotoAndPositions) {
+  struct Case {
+    int students;
+    int deleted;
+    int recno_after;  // 0: empty table
+    int key_after;
+  };
+  for (const Case& c : {Case{5, 3, 3, 4}, Case{5, 5, 4, 4}, Case{1, 1, 0, 0}}) {
+    SCOPED_TRACE(c.deleted);
+    window_.reset();
+    CaptureResetForTests();
+    Make();
+    Open({.students = c.students}, "d" + std::to_string(c.students) + std::to_string(c.deleted) + ".dbf");
+    AddPhoto(c.deleted);
+    ds().SetRecNo(c.deleted);
+    ui().UiPageControlDetail->setCurrentWidget(ui().TabSheetDescript);
+    dialogs_.QueueAnswer(kIdYes);
+    dialogs_.QueueAnswer(kIdYes);
+    dialogs_.ClearLog();
+    ui().dbNavBtnDelete->Press();
+    ASSERT_EQ(dialogs_.log().size(), 2u);
+    EXPECT_EQ(dialogs_.log()[0].text.split(QLatin1Char('\r')).size(), 7);
+    EXPECT_EQ(dialogs_.log()[0].caption, QStringLiteral("确认"));
+    EXPECT_EQ(dialogs_.log()[1].caption, QStringLiteral("再次确认"));
+    EXPECT_EQ(dialogs_.log()[1].flags, kMbYesNoDefaultNo);
+    EXPECT_EQ(ds().RecordCount(), c.students - 1);
+    EXPECT_FALSE(PathExists(PhotoPath(c.deleted)));
+    EXPECT_TRUE(ui().PanelPack->isHidden());
+    EXPECT_EQ(ui().UiPageControlDetail->currentWidget(), ui().TabSheetPhoto);
+    if (c.recno_after > 0) {
+      EXPECT_EQ(ds().RecNo(), c.recno_after);
+      EXPECT_EQ(ui().LabelZch->text().toStdString(), "考籍号：" + KeyOf(c.key_after));
+    }
+  }
+}
+
+TEST_F(CommandsTest, AnsweringNoDeletesNothing) {
+  Make();
+  Open({.students = 3});
+  AddPhoto(1);
+  dialogs_.QueueAnswer(kIdYes);
+  dialogs_.QueueAnswer(kIdNo);
+  ui().dbNavBtnDelete->Press();
+  EXPECT_EQ(ds().RecordCount(), 3);
+  EXPECT_TRUE(PathExists(PhotoPath(1)));
+}
+
+TEST(DeleteStudentTest, QuestionOmitsMissingFieldsAndAFailedPackKeepsThePhoto) {
+  TempDir dir;
+  FaultFileSystem fs;
+  RosterSession bare(dir.path() + "/", fs);
+  ASSERT_TRUE(bare.Open(WriteRoster(dir, "bare.dbf", {.with_key = false, .with_name_sex = false})).opened);
+  EXPECT_EQ(DeleteQuestionText(bare), "确认要删除该学生吗？\r\r若有与之对应的照片，也将被删除");
+  bare.dataset().Close();
+
+  RosterSession session(dir.path() + "/", fs);
+  ASSERT_TRUE(session.Open(WriteRoster(dir, "r.dbf", {.students = 3})).opened);
+  EXPECT_EQ(DeleteQuestionText(session), "确认要删除该学生吗？\r\r考籍号：" + KeyOf(1) +
+                                              "\r\r姓名：学生1\r\r若有与之对应的照片，也将被删除");
+  const std::string photo = *session.CurrentPhotoPath();
+  ForceDirectories(dir.path() + "/照片/");
+  testing::WriteFile(photo, "jpeg");
+  fs.FailRenames(true);
+  int shown = 0;
+  int hidden = 0;
+  EXPECT_ANY_THROW(DeleteCurrentStudent(session, [&](bool on) { ++(on ? shown : hidden); }));
+  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(hidden, 1);
+  EXPECT_TRUE(PathExists(photo));
+}
+
 }  // namespace
 }  // namespace mirestal
 
