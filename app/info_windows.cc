@@ -148,7 +148,7 @@ AboutDlg1::AboutDlg1(const SystemInfo& info, QWidget* parent)
   version->setObjectName(QStringLiteral("Version"));
   texts->addWidget(version);
   auto* description = new QLabel(QStringLiteral(
-      "欢迎使用本软件！\n\n最新的政策规定和程序下载，请访问市教育考试院网站 www.exam.example.cn"));
+      "欢迎使用本软件！\n\n最新的政策规定和程序下载，请访问市教育考试院网站 www.exam.example.cn\n"));
   description->setObjectName(QStringLiteral("Comments"));
   texts->addWidget(description);
   auto* organisation = new QLabel(QStringLiteral("市教育考试院\n\n软件编制：信息中心\n"));

@@ -387,9 +387,15 @@ void TFormMain::DbfAfterScroll() {
 void TFormMain::DataSourceDbfStateChange() {
   const TDataSetState s = session_->dataset().State();
   const bool editing = s == TDataSetState::dsEdit || s == TDataSetState::dsInsert;
+  const bool was_editing = !ui_->UiPanelTop->isEnabled();  // disabled exactly while editing
   ui_->UiPanelTop->setEnabled(!editing);
   ui_->UiBitBtnCatchPhoto->setEnabled(!editing);
   ui_->UiBitBtnDeletePhoto->setEnabled(!editing);
+  // A stored or discarded edit moves no record, yet the panel must show what is now current.
+  if (was_editing && s == TDataSetState::dsBrowse && session_->scroll_refresh()) {
+    ShowStudentPhoto();
+    ShowStudentInfo();
+  }
 }
 
 void TFormMain::UpdateDataButtons() {

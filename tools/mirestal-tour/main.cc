@@ -1,8 +1,10 @@
 // mirestal-tour OUTDIR [ROSTER]: drives the real main window offscreen with scripted dialogs and
 // the synthetic camera through the main job (open a roster, move through it, capture and save
-// two photos, show a stored photo, delete one) and saves a screenshot of the whole window after
-// each step as OUTDIR/NN-step.png, and every message the program showed to OUTDIR/messages.txt.
-// OUTDIR is also the program folder: photos land in OUTDIR/照片/.
+// two photos, show a stored photo, delete one), the roster commands (count the missing photos,
+// find, export to OUTDIR/roster.xls, the photo report guide, the about box) and the maintenance
+// mode (add a student, delete one), and saves a screenshot of the whole window (or of the dialog
+// shown) after each step as OUTDIR/NN-step.png, and every message the program showed to
+// OUTDIR/messages.txt. OUTDIR is also the program folder: photos land in OUTDIR/照片/.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,7 +19,11 @@
 #include <functional>
 
 #include "app/dialogs.h"
+#include "app/form_find.h"
 #include "app/main_window.h"
+#include "platform/gbk.h"
+#include "table/dataset.h"
+#include "ui_form_find.h"
 #include "capture/qt/qt_capture.h"
 #include "ui_main_window.h"
 
@@ -44,10 +50,11 @@ class Tour {
  public:
   Tour(QString out, TFormMain& window) : out_(std::move(out)), window_(window) {}
 
-  void Shot(const char* step) {
+  void Shot(const char* step) { ShotOf(&window_, step); }
+  void ShotOf(QWidget* widget, const char* step) {
     QCoreApplication::processEvents();
     const QString name = QStringLiteral("%1/%2-%3.png").arg(out_).arg(++shot_, 2, 10, QLatin1Char('0')).arg(QLatin1String(step));
-    if (!window_.grab().save(name)) std::fprintf(stderr, "cannot save %s\n", qPrintable(name));
+    if (!widget->grab().save(name)) std::fprintf(stderr, "cannot save %s\n", qPrintable(name));
     std::printf("%s  %s\n", qPrintable(name), qPrintable(window_.ui()->DBStatusLabel1->text()));
   }
 
@@ -95,11 +102,20 @@ int main(int argc, char** argv) {
     options.program_dir = out.toStdString() + "/";
     options.dialogs = &dialogs;
     options.screen_width = [] { return 1280; };
+    // Modal windows are photographed and closed with their default button (Enter).
+    Tour* current_tour = nullptr;
+    const char* modal_step = "";
+    options.show_modal = [&](QDialog& d) {
+      d.show();
+      if (current_tour) current_tour->ShotOf(&d, modal_step);
+      Key(&d, Qt::Key_Return);
+    };
     TFormMain window(std::move(options));
     window.show();
     QApplication::setActiveWindow(&window);
     auto& ui = *window.ui();
     Tour tour(out, window);
+    current_tour = &tour;
     auto* preview = ui.VideoPanel->findChild<mirestal::PreviewWidget*>();
     WaitFor([&] { return preview && preview->frames_shown() > 0; });
     tour.Shot("start");
@@ -143,6 +159,57 @@ int main(int argc, char** argv) {
 
     ui.dbNavBtnLast->click();
     tour.Shot("last-student");
+
+    // Photo coverage: the students with a photo have a green key cell; the count keeps the place.
+    ui.dbNavBtnFirst->click();
+    for (int i = 0; i < 3; ++i) ui.dbNavBtnNext->click();
+    ui.dbNavBtnEditSum->click();
+    tour.Shot("missing-photo-count");
+
+    // Find: a name by its first character, then the next one, then a number nobody has.
+    auto& find = *window.FormFind()->ui();
+    ui.dbNavBtnFind->click();
+    find.ComboBoxField->setCurrentIndex(find.ComboBoxField->findText(QStringLiteral("姓名")));
+    find.EditContext->setText(QStringLiteral("王"));
+    find.RadioMatch1->setChecked(true);
+    find.UiBitBtnFind->click();
+    tour.Shot("find-found");
+    tour.ShotOf(window.FormFind(), "find-dialog");
+    find.ComboBoxField->setCurrentIndex(find.ComboBoxField->findText(QStringLiteral("考籍号")));
+    find.EditContext->setText(QStringLiteral("99999999999999999"));
+    find.RadioMatch0->setChecked(true);
+    find.UiBitBtnFind->click();
+    tour.Shot("find-not-found");
+    find.UiBitBtnClose->click();
+
+    // Export to OUTDIR/roster.xls (asked to overwrite when a previous tour left one).
+    const QString workbook = out + QStringLiteral("/roster.xls");
+    if (QFile::exists(workbook)) dialogs.QueueAnswer(mirestal::kIdYes);
+    dialogs.QueueFile(workbook);
+    ui.dbNavBtnExportXls->click();
+    tour.Shot("export");
+
+    modal_step = "guide";
+    ui.UiBitBtn1->click();
+    modal_step = "about";
+    ui.SpeedButton1->click();
+
+    // The maintenance mode, as the start option --maintenance offers it.
+    ui.CheckBoxEdit->show();
+    ui.CheckBoxEdit->setChecked(true);
+    tour.Shot("maintenance-on");
+    ui.dbNavBtnLast->click();
+    ui.dbNavBtnNew->click();
+    mirestal::TTableDataSet& ds = window.session().dataset();
+    ds.FieldByName(mirestal::Utf8ToGbkLossy("考籍号")).SetAsString("20269999999999999");
+    ds.FieldByName(mirestal::Utf8ToGbkLossy("姓名")).SetAsString(mirestal::Utf8ToGbkLossy("新同学"));
+    tour.Shot("maintenance-adding");
+    ui.dbNavBtnSave->click();
+    tour.Shot("maintenance-added");
+    dialogs.QueueAnswer(mirestal::kIdYes);
+    dialogs.QueueAnswer(mirestal::kIdYes);
+    ui.dbNavBtnDelete->click();
+    tour.Shot("maintenance-deleted");
 
     if (!dialogs.unexpected().isEmpty()) {
       for (const QString& u : dialogs.unexpected()) std::fprintf(stderr, "unexpected %s\n", qPrintable(u));
