@@ -142,22 +142,6 @@ TEST_F(CommandsTest, CountWithoutKeyFieldSaysSo) {
   EXPECT_EQ(dialogs_.Texts(), QStringList{QStringLiteral("没有“考籍号”字段，无法统计！")});
 }
 
-TEST(WalkTest, AWalkThatFailsRestoresControlsAndScrollRefresh) {
-  TempDir dir;
-  const std::string roster = WriteRoster(dir, "r.dbf", {.students = 3000});
-  const FindRequest request{G("姓名"), G("无此人"), FindMatch::kContains, FindDirection::kFromFirst};
-  for (int walk = 0; walk < 2; ++walk) {
-    SCOPED_TRACE(walk);
-    FaultFileSystem fs;
-    RosterSession session(dir.path() + "/", fs);
-    ASSERT_TRUE(session.Open(roster).opened);
-    fs.ShortReadAt(2);
-    EXPECT_ANY_THROW(walk == 0 ? (void)CountMissingPhotos(session) : (void)FindRecord(session, request));
-    EXPECT_TRUE(session.scroll_refresh());
-    EXPECT_FALSE(session.dataset().ControlsDisabled());
-  }
-}
-
 // --- Find ---
 
 TEST(FindMatchesTest, ModesCompareWholeCharacters) {
