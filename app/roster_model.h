@@ -57,7 +57,8 @@ class RosterModel : public QAbstractTableModel, public TDataLink {
   void Rebuild();
   void FollowCurrent();
   QString CellText(int row, int column) const;
-  // Runs `read` with the fields reading row `row`; false when the row cannot be read.
+  // Runs `read` with the view of row `row` (nullptr: the current record, read through the
+  // fields directly); false when the row cannot be read.
   template <typename Read>
   bool WithRow(int row, Read read) const;
 
