@@ -204,6 +204,10 @@ SheetTable BuildSheetTable(const std::vector<CsvRow>& rows) {
     SheetField field;
     const CsvCell* name = CellAt(header, c);
     field.name = name ? Utf8ToGbkLossy(TrimBlanks(name->text)) : std::string();
+    // A line break typed into a caption cell is no part of a field name.
+    for (char& ch : field.name) {
+      if (static_cast<unsigned char>(ch) < 0x20) ch = '_';
+    }
     if (field.name.empty()) field.name = "F" + std::to_string(c + 1);
 
     bool numbers = true, dates = true, any = false;

@@ -31,7 +31,7 @@ struct SheetValue {
 };
 
 struct SheetField {
-  std::string name;  // GBK, as the first row has it (the table creation cuts it to size)
+  std::string name;  // GBK, from the first row (the table creation cuts it to size)
   char type = 'C';   // 'C', 'N' or 'D'
   int length = 1;
   int decimals = 0;
@@ -42,7 +42,8 @@ struct SheetTable {
   std::vector<std::vector<SheetValue>> records;  // each as long as `fields`
 };
 
-// The first row names the fields (GBK; a column without a name is called F<column number>).
+// The first row names the fields (GBK; control characters become '_'; a column without a name
+// is called F<column number>).
 // Columns with neither a name nor a value are left out, and so are rows without any value.
 // A column is D when every value is a date, N when every value is a decimal number that fits
 // 20 characters (decimals as many as the values need), else C as long as its longest value

@@ -82,7 +82,7 @@ TEST(SheetTableTest, FieldsTakeTheirKindAndSizeFromTheValues) {
   // Column by column: text; numbers; dates; numbers beside a text; an over-long number; a
   // column without a name; a date with a time; nothing at all (left out); a name only.
   std::vector<CsvRow> rows = ParseCsv(
-      "\"考籍号\",\"成绩\",\"出生\",\"混合\",\"大\",,\"时刻\",,\"空\"\n"
+      "\"考籍号\",\"成\n绩\",\"出生\",\"混合\",\"大\",,\"时刻\",,\"空\"\n"
       "\"11010052026100037\",623.2,05/20/2008,1,1E+020,x,2008-05-20 13:45:07,,\n"
       ",,,,,,,,\n"
       "\"  肖雨\",-7.25,,\"a\",1,,,,\n");
@@ -92,7 +92,7 @@ TEST(SheetTableTest, FieldsTakeTheirKindAndSizeFromTheValues) {
     char type;
     int length, decimals;
   } expected[] = {
-      {Gbk("考籍号"), 'C', 17, 0}, {Gbk("成绩"), 'N', 6, 2}, {Gbk("出生"), 'D', 8, 0},
+      {Gbk("考籍号"), 'C', 17, 0}, {Gbk("成_绩"), 'N', 6, 2}, {Gbk("出生"), 'D', 8, 0},
       {Gbk("混合"), 'C', 1, 0},    {Gbk("大"), 'C', 6, 0},   {"F6", 'C', 1, 0},
       {Gbk("时刻"), 'C', 19, 0},   {Gbk("空"), 'C', 1, 0},
   };
