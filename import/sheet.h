@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/file.h"
-#include "table/dbf_table.h"
+#include "table/types.h"
 
 namespace mirestal::import {
 

@@ -1,0 +1,166 @@
+// Conversions by the installed LibreOffice through the adapter: a roster exported by our own
+// writer comes back as the same table; only the first sheet is taken; an earlier table is
+// replaced after success and kept after a failure. Also mirestal-cli xls2dbf.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "import/spreadsheet_adapter.h"
+#include "import/xls_to_dbf.h"
+#include "platform/automation.h"
+#include "platform/gbk.h"
+#include "table/dataset.h"
+#include "tests/testutil/testutil.h"
+
+namespace mirestal {
+namespace {
+
+using mirestal::testing::DbfBuilder;
+using mirestal::testing::ReadFile;
+using mirestal::testing::RunCommand;
+using mirestal::testing::TempDir;
+using mirestal::testing::WriteFile;
+
+std::string Gbk(const std::string& utf8) { return Utf8ToGbk(utf8).value(); }
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string Cli() {
+  const char* cli = std::getenv("MIRESTAL_CLI");
+  return Quote(cli ? cli : "mirestal-cli");
+}
+
+std::string Shell(const std::string& command, int expected_status = 0) {
+  std::string out;
+  int status = RunCommand(command + " 2>&1", &out);
+  EXPECT_EQ(status, expected_status) << command << "\n" << out;
+  return out;
+}
+
+// The type letter of each field, as `info` lists them.
+std::string Letters(const std::string& table) {
+  TTableDataSet dataset;
+  dataset.TableName = table;
+  dataset.Open();
+  std::string letters;
+  for (int i = 0; i < dataset.FieldCount(); ++i) letters += dataset.Fields(i).TypeLetter();
+  return letters;
+}
+
+TEST(LibreOfficeTest, ExportedRosterConvertsBackToTheSameFieldsAndValues) {
+  TempDir dir;
+  DbfBuilder b;
+  b.Field(Gbk("考籍号"), 'C', 17)
+      .Field(Gbk("姓名"), 'C', 8)
+      .Field(Gbk("性别"), 'C', 2)
+      .Field(Gbk("出生日期"), 'D', 8)
+      .Field(Gbk("成绩"), 'N', 6, 2)
+      .Field(Gbk("名次"), 'N', 4)
+      .Field(Gbk("编号"), 'N', 19)
+      .Field(Gbk("备注"), 'C', 20);
+  b.Record({"11010052026100037", Gbk("彭梓"), Gbk("男"), "20080520", "623.25", "1",
+            "9007199254740993", Gbk("说\"好\"")});
+  b.Record({"11010052026100074", Gbk("付晨然"), Gbk("女"), "19991231", "0.5", "-12", "42",
+            "a,b\nc"});
+  b.Record({"00000000000000001", Gbk("肖雨"), "", "", "", "", "-7", ""});
+  const std::string roster = dir.File("高一.dbf");
+  WriteFile(roster, b.Build());
+  ASSERT_EQ(::mkdir(dir.File("收到").c_str(), 0700), 0);
+  const std::string book = dir.File("收到/高一.xls");
+  const std::string table = dir.File("收到/高一.dbf");
+  Shell(Cli() + " export " + Quote(roster) + " " + Quote(book));
+
+  EXPECT_EQ(Shell(Cli() + " xls2dbf " + Quote(book)),
+            "生成了Dbf文件: \n" + table + "\n\n你可以打开该dbf文件进行拍照。\n");
+  EXPECT_EQ(Shell(Cli() + " dump " + Quote(table)), Shell(Cli() + " dump " + Quote(roster)));
+  // Texts stay texts, dates dates, numbers numbers; 64-bit integers that the workbook keeps as
+  // text come back as text.
+  EXPECT_EQ(Letters(roster), "CCCDNNNC");
+  EXPECT_EQ(Letters(table), "CCCDNNCC");
+}
+
+class LibreOfficeImportTest : public ::testing::Test {
+ protected:
+  void SetUp() override { RegisterSpreadsheetAdapter(); }
+  void TearDown() override { RegisterAutoServer(kSpreadsheetProgId, nullptr); }
+
+  std::string Convert() {
+    try {
+      ConvertWorkbookToTable({book_, ""}, [this](const std::string&, const std::string&, int) {
+        ++messages_;
+      });
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+    return "";
+  }
+
+  TempDir dir_;
+  std::string book_ = dir_.File("class1.xls");
+  std::string table_ = dir_.File("class1.dbf");
+  int messages_ = 0;
+};
+
+TEST_F(LibreOfficeImportTest, OnlyTheFirstSheetReplacesAReadOnlyEarlierTable) {
+  // Field names longer than a table allows and twice the same name; a second sheet.
+  Shell("/usr/bin/python3 -c " +
+      Quote("import sys, xlwt\n"
+            "b = xlwt.Workbook(encoding='utf-8')\n"
+            "s = b.add_sheet('名单')\n"
+            "for c, v in enumerate(['考籍号', '学生的考籍号码', '姓名', '姓名']): s.write(0, c, v)\n"
+            "for c, v in enumerate(['0001', 'K1', '甲', '乙']): s.write(1, c, v)\n"
+            "t = b.add_sheet('其他')\n"
+            "t.write(0, 0, '别的'); t.write(1, 0, 5)\n"
+            "b.save(sys.argv[1])\n") +
+      " " + Quote(book_));
+  WriteFile(table_, "earlier");
+  SetReadOnly(table_, true);
+
+  ASSERT_EQ(Convert(), "");
+  EXPECT_EQ(messages_, 1);
+  EXPECT_FALSE(PathExists(table_ + ".bak"));
+  TTableDataSet dataset;
+  dataset.TableName = table_;
+  dataset.Open();
+  ASSERT_EQ(dataset.FieldCount(), 4);
+  EXPECT_EQ(dataset.Fields(0).FieldName(), Gbk("考籍号"));
+  EXPECT_EQ(dataset.Fields(1).FieldName(), Gbk("学生的考籍"));
+  EXPECT_EQ(dataset.Fields(2).FieldName(), Gbk("姓名"));
+  EXPECT_NE(dataset.Fields(3).FieldName(), Gbk("姓名"));
+  EXPECT_LE(dataset.Fields(3).FieldName().size(), 10u);
+  EXPECT_EQ(dataset.RecordCount(), 1);
+  dataset.First();
+  EXPECT_EQ(dataset.Fields(0).AsString(), "0001");
+  EXPECT_EQ(dataset.Fields(3).AsString(), Gbk("乙"));
+}
+
+TEST_F(LibreOfficeImportTest, EarlierTableSurvivesAWorkbookTheApplicationCannotRead) {
+  WriteFile(book_, std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(4096, 'x'));
+  WriteFile(table_, "earlier");
+  SetReadOnly(table_, true);
+  std::string error = Convert();
+  EXPECT_EQ(error.rfind("The spreadsheet application could not convert " + book_ + ": ", 0), 0u)
+      << error;
+  EXPECT_EQ(messages_, 0);
+  EXPECT_EQ(ReadFile(table_), "earlier");
+  EXPECT_TRUE(IsReadOnly(table_));
+  EXPECT_FALSE(PathExists(table_ + ".bak"));
+}
+
+TEST(CliXls2DbfTest, WithoutTheApplicationTheCreationErrorIsReported) {
+  TempDir dir;
+  WriteFile(dir.File("a.xls"), std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8));
+  EXPECT_EQ(Shell("PATH=" + Quote(dir.path()) + " " + Cli() + " xls2dbf " + Quote(dir.File("a.xls")), 1),
+            "Cannot create the spreadsheet application: no spreadsheet application is installed "
+            "(soffice not found)\n");
+  EXPECT_EQ(Shell(Cli() + " xls2dbf", 2).rfind("mirestal-cli: xls2dbf takes one workbook file", 0), 0u);
+}
+
+}  // namespace
+}  // namespace mirestal
