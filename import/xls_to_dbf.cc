@@ -186,8 +186,10 @@ std::string ConvertWorkbookToTable(const ImportRequest& request,
   }
   earlier.Discard();
   try {
-    message_box("生成了Dbf文件: \r" + table + "\r" + "\r" + "你可以打开该dbf文件进行拍照。",
-                "提示", 0);
+    if (message_box) {
+      message_box("生成了Dbf文件: \r" + table + "\r" + "\r" + "你可以打开该dbf文件进行拍照。",
+                  "提示", 0);
+    }
   } catch (...) {
     CleanUp(*app);
     throw;
