@@ -1,7 +1,5 @@
 #include "import/xls_to_dbf.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -23,9 +21,8 @@ bool IsSeparator(char c) {
 // Both names exist and are the same file (one may be a link to the other, or spelled with
 // "..", or be a hard link of it).
 bool SameExistingFile(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+  std::error_code ec;
+  return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
 std::string Absolute(const std::string& path) {
