@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/gbk.h"
+#include "platform/text.h"
 #include "table/errors.h"
 
 namespace mirestal::import {
@@ -14,12 +15,6 @@ constexpr int kMaxNumericLength = 20;
 constexpr int kMaxIntegerDigits = 18;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
 
 // Three runs of digits separated by `sep`; the digit counts go to `widths`.
 bool SplitDate(std::string_view text, char sep, int parts[3], int widths[3]) {
@@ -178,7 +173,7 @@ SheetTable BuildSheetTable(const std::vector<CsvRow>& rows) {
   std::vector<size_t> kept_columns;
   for (size_t c = 0; c < columns; ++c) {
     const CsvCell* name = CellAt(header, c);
-    bool used = name && !TrimBlanks(name->text).empty();
+    bool used = name && !TrimView(name->text).empty();
     for (size_t r = 1; r < rows.size() && !used; ++r) {
       const CsvCell* cell = CellAt(rows[r], c);
       used = cell && !IsBlank(*cell);
@@ -203,7 +198,7 @@ SheetTable BuildSheetTable(const std::vector<CsvRow>& rows) {
     const size_t c = kept_columns[k];
     SheetField field;
     const CsvCell* name = CellAt(header, c);
-    field.name = name ? Utf8ToGbkLossy(TrimBlanks(name->text)) : std::string();
+    field.name = name ? Utf8ToGbkLossy(TrimView(name->text)) : std::string();
     // A line break typed into a caption cell is no part of a field name.
     for (char& ch : field.name) {
       if (static_cast<unsigned char>(ch) < 0x20) ch = '_';

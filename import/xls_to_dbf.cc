@@ -18,13 +18,6 @@ bool IsSeparator(char c) {
 #endif
 }
 
-// Both names exist and are the same file (one may be a link to the other, or spelled with
-// "..", or be a hard link of it).
-bool SameExistingFile(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec) && !ec;
-}
-
 std::string Absolute(const std::string& path) {
   std::error_code ec;
   std::filesystem::path absolute = std::filesystem::absolute(path, ec);
@@ -78,14 +71,15 @@ class SetAside {
     if (!PathExists(table_)) return;
     backup_ = table_ + ".bak";
     for (int n = 2; PathExists(backup_); ++n) backup_ = table_ + ".bak" + std::to_string(n);
-    read_only_ = IsReadOnly(table_);
+    read_only_ = fs_.IsReadOnly(table_);
     try {
       fs_.Rename(table_, backup_);
     } catch (const IoError& e) {
       throw EImportError("Cannot move the existing table " + table_ + " aside to " + backup_ +
                          ": " + e.what());
     }
-    if (read_only_) SetReadOnly(backup_, false);
+    // Writable, so that it can be deleted after success wherever the attribute stops that.
+    if (read_only_) TrySetReadOnly(backup_, false);
   }
 
   // After success: the earlier table is no longer wanted.
@@ -110,12 +104,20 @@ class SetAside {
       return "The earlier table could not be put back (" + std::string(e.what()) +
              "); it is kept as " + backup_;
     }
-    if (read_only_) SetReadOnly(table_, true);
+    if (read_only_) TrySetReadOnly(table_, true);
     backup_.clear();
     return "";
   }
 
  private:
+  // The attribute is a courtesy: failing to change it never changes the outcome.
+  void TrySetReadOnly(const std::string& path, bool read_only) {
+    try {
+      fs_.SetReadOnly(path, read_only);
+    } catch (const IoError&) {
+    }
+  }
+
   FileSystem& fs_;
   std::string table_;
   std::string backup_;
@@ -145,14 +147,15 @@ std::string ConvertWorkbookToTable(const ImportRequest& request,
                                    const ImportMessageBox& message_box, FileSystem& fs) {
   const std::string book = Absolute(request.workbook_path);
   const std::string table = TablePathForWorkbook(book);
-  if (!request.open_roster_path.empty() && SameExistingFile(table, request.open_roster_path)) {
+  if (!request.open_roster_path.empty() && fs.SameFile(table, request.open_roster_path)) {
     throw EImportError("The table " + table +
                        " is the roster open in the window; close it before converting");
   }
-  if (SameExistingFile(table, book)) {
+  // Compared as files (device and inode), so that a link or ".." in either name hides nothing.
+  if (fs.SameFile(table, book)) {
     throw EImportError("The workbook " + book + " would be replaced by its own table");
   }
-  if (PathExists(table) && !FileExists(table)) {
+  if (PathExists(table) && !fs.Exists(table)) {
     throw EImportError("The table " + table + " cannot be written: the name is not a file");
   }
 

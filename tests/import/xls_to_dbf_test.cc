@@ -240,9 +240,7 @@ TEST_F(XlsToDbfTest, EarlierTableThatCannotBeMovedAsideStopsBeforeTheApplication
 TEST_F(XlsToDbfTest, EarlierTableThatCannotBePutBackIsNamedInTheError) {
   WriteFile(table_, "earlier");
   FaultFileSystem fs;
-  log_->on_call = [&](const std::string& member) {
-    if (member == "SaveAs") fs.FailRenames(true);
-  };
+  fs.FailOperation(FileOp::kRename, 2);  // the move aside works, the move back fails
   log_->fail_at = 10;
   std::string error = Run(fs);
   EXPECT_EQ(error.rfind("refused SaveAs\r\rThe earlier table could not be put back (", 0), 0u)
