@@ -4,8 +4,13 @@
 
 #include "app/dialogs.h"
 #include "app/main_window.h"
+#include "import/spreadsheet_adapter.h"
+#include "platform/automation.h"
 
 int main(int argc, char** argv) {
+  // Automation (the spreadsheet application that converts workbooks) for the whole run.
+  mirestal::ScopedAutomationInit automation;
+  mirestal::RegisterSpreadsheetAdapter();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(mirestal::kApplicationTitle));
   QApplication::setApplicationDisplayName(QString::fromUtf8(mirestal::kApplicationTitle));

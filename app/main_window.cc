@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QFile>
 #include <QFontMetrics>
 #include <QHeaderView>
@@ -11,6 +12,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QStyledItemDelegate>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 
 #include "app/data_button.h"
@@ -24,6 +26,7 @@
 #include "capture/pipeline.h"
 #include "capture/qt/qt_capture.h"
 #include "capture/video_cap.h"
+#include "import/xls_to_dbf.h"
 #include "platform/gbk.h"
 #include "platform/text.h"
 #include "xls/xls_export.h"
@@ -124,6 +127,7 @@ TFormMain::TFormMain(Options options, QWidget* parent)
   ui_->UiPageControlDetail->setTabIcon(1, style()->standardIcon(QStyle::SP_ComputerIcon));
 
   connect(ui_->UiBitBtnOpen, &QPushButton::clicked, this, [this] { Guarded([this] { UiBitBtnOpenClick(); }); });
+  connect(ui_->UiBitBtn2, &QPushButton::clicked, this, [this] { Guarded([this] { UiBitBtn2Click(); }); });
   connect(ui_->UiBitBtnDeletePhoto, &QPushButton::clicked, this,
           [this] { Guarded([this] { UiBitBtnDeletePhotoClick(); }); });
   connect(ui_->UiBitBtnCatchPhoto, &QPushButton::clicked, this,
@@ -376,6 +380,38 @@ void TFormMain::UiBitBtnOpenClick() {
   ShowStudentPhoto();
   ShowStudentInfo();
   form_find_->FillFieldList(session_->FieldNames(), session_->FindListSelection());
+}
+
+void TFormMain::UiBitBtn2Click() {
+  const FileDialogSpec spec{QStringLiteral("excel文件(*.xls)|*.xls"), QStringLiteral("xls"), {}};
+  std::optional<QString> workbook = dialogs_->OpenFile(spec);
+  if (!workbook) return;
+  ImportRequest request;
+  request.workbook_path = QStringToUtf8(*workbook);
+  if (session_->dataset().Active()) request.open_roster_path = session_->dataset().TableName;
+
+  // The spreadsheet application takes seconds to start: a busy cursor and a note that cannot be
+  // closed stay up while it runs, and both go on every path.
+  QDialog note(this, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  note.setWindowTitle(QString::fromUtf8(kApplicationTitle));
+  auto* text = new QLabel(QStringLiteral("正在转换，请稍候。。。"), &note);
+  auto* layout = new QVBoxLayout(&note);
+  layout->setContentsMargins(24, 16, 24, 16);
+  layout->addWidget(text);
+  note.show();
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  struct RestoreCursor {
+    ~RestoreCursor() { QApplication::restoreOverrideCursor(); }
+  } restore_cursor;
+  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+
+  ConvertWorkbookToTable(request, [&](const std::string& message, const std::string& caption,
+                                      int flags) {
+    QApplication::restoreOverrideCursor();
+    note.hide();
+    dialogs_->MessageBox(Utf8ToQString(message), Utf8ToQString(caption), flags);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  });
 }
 
 void TFormMain::DbfAfterScroll() {

@@ -66,6 +66,8 @@ class TFormMain : public QMainWindow {
   // One wheel event over the focused grid: one row up (delta > 0) or down. True when taken.
   bool ApplicationEvents1Wheel(QObject* receiver, int delta);
   void UiBitBtnOpenClick();
+  // Converts a chosen .xls workbook into a .dbf table beside it (the open roster is not touched).
+  void UiBitBtn2Click();
   void DbfAfterScroll();
   void DataSourceDbfStateChange();
   void dbNavBtnFindClick();

@@ -18,6 +18,8 @@
 #include "capture/jpeg.h"
 #include "capture/pipeline.h"
 #include "capture/video_cap.h"
+#include "platform/automation.h"
+#include "platform/file.h"
 #include "tests/app/roster_files.h"
 #include "ui_main_window.h"
 
@@ -361,6 +363,51 @@ TEST_F(WindowTest, FrameMarkersFollowTheSliders) {
   EXPECT_EQ(u.PanelBottom->pos(), QPoint(204 + 168, 59 + 200));
   EXPECT_EQ(u.PanelLeft->pos(), QPoint(204 + 168, 59));
   EXPECT_EQ(u.PanelRight->pos(), QPoint(204 + 168 + 152, 59));
+}
+
+
+// --- Workbook conversion ---
+
+// Stands in for the spreadsheet application: every member answers, and SaveAs writes the table.
+class FakeSpreadsheet : public AutoObject {
+ public:
+  AutoValue Invoke(const std::string& member, AutoInvoke, std::vector<AutoArg>& args) override {
+    if (member == "SaveAs") testing::WriteFile(args.at(0).text, "table");
+    if (member == "WorkBooks" || member == "WorkSheets" || member == "Columns" ||
+        member == "ActiveWorkBook") {
+      return AutoValue::Object(std::make_shared<FakeSpreadsheet>());
+    }
+    return {};
+  }
+};
+
+TEST_F(WindowTest, ConvertingAWorkbookReportsTheTableAndRefusesTheOpenRoster) {
+  RegisterAutoServer("EXCEL.application", [] { return std::make_unique<FakeSpreadsheet>(); });
+  Make();
+  const std::string book = dir_.File("class1.xls");
+  testing::WriteFile(book, "book");
+  dialogs_.QueueFile(QString::fromStdString(book));
+  ui().UiBitBtn2->click();
+  ASSERT_FALSE(dialogs_.log().empty());
+  const ScriptedDialogs::Shown& report = dialogs_.log().back();
+  EXPECT_EQ(report.text.toStdString(), "生成了Dbf文件: \r" + dir_.File("class1.dbf") +
+                                           "\r\r你可以打开该dbf文件进行拍照。");
+  EXPECT_EQ(report.caption, QStringLiteral("提示"));
+  EXPECT_EQ(report.flags, 0);
+  EXPECT_TRUE(FileExists(dir_.File("class1.dbf")));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  // The roster open in the window is never the conversion's target.
+  const std::string roster = WriteRoster(dir_, "r.dbf", {.students = 2});
+  Open(roster);
+  const std::string clash = dir_.File("r.xls");
+  testing::WriteFile(clash, "book");
+  dialogs_.QueueFile(QString::fromStdString(clash));
+  ui().UiBitBtn2->click();
+  EXPECT_EQ(dialogs_.log().back().flags, 16);
+  EXPECT_EQ(Label(), QStringLiteral("1:2"));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  RegisterAutoServer("EXCEL.application", nullptr);
 }
 
 }  // namespace
