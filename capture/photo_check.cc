@@ -9,6 +9,7 @@
 
 #include "capture/jpeg.h"
 #include "platform/gbk.h"
+#include "platform/paths.h"
 
 namespace mirestal {
 namespace {
@@ -49,8 +50,8 @@ PhotoFileCheck CheckEntry(stdfs::file_type type, const std::string& path, const 
   if (type == stdfs::file_type::symlink) {
     check.defects.push_back(PhotoDefect::kLink);
     std::error_code ec;
-    const stdfs::path target = stdfs::read_symlink(path, ec);
-    if (!ec) check.detail = target.string();
+    const stdfs::path target = stdfs::read_symlink(FsPath(path), ec);
+    if (!ec) check.detail = Utf8Path(target);
     return check;
   }
   if (type == stdfs::file_type::directory) {
@@ -62,7 +63,7 @@ PhotoFileCheck CheckEntry(stdfs::file_type type, const std::string& path, const 
     return check;
   }
   std::error_code ec;
-  const uintmax_t size = stdfs::file_size(path, ec);
+  const uintmax_t size = stdfs::file_size(FsPath(path), ec);
   if (ec) {
     check.defects.push_back(PhotoDefect::kUnreadable);
     check.detail = ec.message();
@@ -87,7 +88,7 @@ PhotoFileCheck CheckEntry(stdfs::file_type type, const std::string& path, const 
 
 stdfs::file_type EntryType(const std::string& path) {
   std::error_code ec;
-  return stdfs::symlink_status(path, ec).type();
+  return stdfs::symlink_status(FsPath(path), ec).type();
 }
 
 }  // namespace
@@ -243,12 +244,12 @@ RosterPhotoCheck CheckRosterPhotos(const std::vector<RosterStudent>& students,
   };
   std::unordered_map<std::string, Entry> entries;
   std::error_code ec;
-  out.folder_exists = stdfs::is_directory(out.folder, ec);
+  out.folder_exists = stdfs::is_directory(FsPath(out.folder), ec);
   if (out.folder_exists) {
-    for (stdfs::directory_iterator it(out.folder, ec), end; !ec && it != end; it.increment(ec)) {
+    for (stdfs::directory_iterator it(FsPath(out.folder), ec), end; !ec && it != end; it.increment(ec)) {
       stdfs::file_type type = it->symlink_status(ec).type();
       if (ec) type = stdfs::file_type::unknown;
-      entries.emplace(it->path().filename().string(), Entry{type});
+      entries.emplace(Utf8Path(it->path().filename()), Entry{type});
     }
   }
 

@@ -8,6 +8,8 @@
 #include <system_error>
 #include <unordered_set>
 
+#include "platform/paths.h"
+
 namespace mirestal {
 namespace {
 
@@ -45,7 +47,7 @@ class PhotoSource {
     switch (cmd) {
       case ZIP_SOURCE_OPEN: {
         std::error_code ec;
-        if (stdfs::symlink_status(path_, ec).type() != stdfs::file_type::regular) {
+        if (stdfs::symlink_status(FsPath(path_), ec).type() != stdfs::file_type::regular) {
           return Fail(ZIP_ER_CHANGED, 0);
         }
         try {
@@ -76,7 +78,7 @@ class PhotoSource {
         st->size = size_;
         st->valid |= ZIP_STAT_SIZE;
         std::error_code ec;
-        const auto written = stdfs::last_write_time(path_, ec);
+        const auto written = stdfs::last_write_time(FsPath(path_), ec);
         if (!ec) {
           st->mtime =
               std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
@@ -114,8 +116,8 @@ std::string ArchiveError(const std::string& zip_path, zip_t* archive) {
 
 bool IsInsideFolder(const std::string& path, const std::string& folder) {
   std::error_code ec;
-  const stdfs::path p = stdfs::weakly_canonical(stdfs::absolute(path, ec), ec);
-  const stdfs::path f = stdfs::weakly_canonical(stdfs::absolute(folder, ec), ec);
+  const stdfs::path p = stdfs::weakly_canonical(stdfs::absolute(FsPath(path), ec), ec);
+  const stdfs::path f = stdfs::weakly_canonical(stdfs::absolute(FsPath(folder), ec), ec);
   auto pi = p.begin();
   for (auto fi = f.begin(); fi != f.end(); ++fi, ++pi) {
     if (fi->empty()) continue;  // the empty last element of a path ending in '/'
@@ -135,18 +137,18 @@ PackageResult WritePhotoPackage(const RosterPhotoCheck& check, const std::string
                         ": the package may not be inside the photo folder " + check.folder);
   }
   std::error_code ec;
-  if (stdfs::is_directory(zip_path, ec)) {
+  if (stdfs::is_directory(FsPath(zip_path), ec)) {
     throw EPackageError("cannot write " + zip_path + ": it is a folder");
   }
   // libzip creates its temporary file in the target's folder; a folder without write
   // permission (root included) is refused here with a plain reason.
-  const stdfs::path parent = stdfs::absolute(zip_path, ec).parent_path();
+  const stdfs::path parent = stdfs::absolute(FsPath(zip_path), ec).parent_path();
   if (!stdfs::is_directory(parent, ec)) {
-    throw EPackageError("cannot write " + zip_path + ": the folder " + parent.string() +
+    throw EPackageError("cannot write " + zip_path + ": the folder " + Utf8Path(parent) +
                         " does not exist");
   }
-  if (IsReadOnly(parent.string())) {
-    throw EPackageError("cannot write " + zip_path + ": the folder " + parent.string() +
+  if (IsReadOnly(Utf8Path(parent))) {
+    throw EPackageError("cannot write " + zip_path + ": the folder " + Utf8Path(parent) +
                         " is read-only");
   }
   bool any = false;

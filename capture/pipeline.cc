@@ -58,7 +58,7 @@ PhotoCapture::PhotoCapture(const PhotoStore& store, std::string frame_folder, Fi
 PhotoCapture::~PhotoCapture() {
   if (own_frame_folder_.empty()) return;
   std::error_code ignored;
-  std::filesystem::remove(own_frame_folder_, ignored);  // only an empty folder goes
+  std::filesystem::remove(FsPath(own_frame_folder_), ignored);  // only an empty folder goes
 }
 
 std::string PhotoCapture::FrameFilePath() {

@@ -1,10 +1,25 @@
 // Folders the program finds for itself: its own executable's folder and the user's temporary
-// folder. Paths are UTF-8 on Linux and always end in a separator.
+// folder; and the one conversion between the program's path texts and std::filesystem.
+//
+// Paths are UTF-8 texts on both systems, with '/' as the separator (Windows accepts it as well;
+// the Win32 side converts to UTF-16 at the system call). Folders always end in '/'.
 #pragma once
 
+#include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace mirestal {
+
+// A path text as a std::filesystem path, and back with '/' separators. On Windows the narrow
+// std::filesystem conversions use the ANSI code page, which garbles UTF-8: go through these.
+inline std::filesystem::path FsPath(std::string_view utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string Utf8Path(const std::filesystem::path& path) {
+  std::u8string s = path.generic_u8string();
+  return std::string(s.begin(), s.end());
+}
 
 // The folder of the running executable, ending in '/'. Taken from /proc/self/exe; does not
 // depend on the working directory. Throws IoError when the executable cannot be found.

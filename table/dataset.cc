@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/gbk.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "table/dbf_table.h"
 
@@ -94,7 +95,7 @@ void TTableDataSet::Open() {
   Fire(BeforeOpen);
   if (TableName.empty()) throw EDatabaseError("Table name missing");
   std::string path = TableName;
-  if (!std::filesystem::path(path).has_extension()) {
+  if (!FsPath(path).has_extension()) {
     std::string upper = path + ".DBF";
     path = (!FileExists(DatabaseName.empty() ? upper : DatabaseName + "/" + upper) &&
             FileExists(DatabaseName.empty() ? path + ".dbf" : DatabaseName + "/" + path + ".dbf"))

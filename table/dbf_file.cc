@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "platform/gbk.h"
+#include "platform/paths.h"
 #include "table/dbf_table.h"
 #include "table/memo.h"
 
@@ -25,7 +26,7 @@ int BinaryWidth(char type) {
 }
 
 std::string TablePath(const std::string& path) {
-  std::filesystem::path p(path);
+  std::filesystem::path p = FsPath(path);
   if (!p.has_extension()) {
     // Tables written on Linux are usually named in lower case; the upper-case default
     // extension is kept when neither form exists, so that the message names it.
@@ -37,11 +38,11 @@ std::string TablePath(const std::string& path) {
   }
   std::error_code ec;
   std::filesystem::path abs = std::filesystem::absolute(p, ec);
-  return (ec ? p : abs).lexically_normal().string();
+  return Utf8Path((ec ? p : abs).lexically_normal());
 }
 
 std::string AliasOf(const std::string& path) {
-  std::string stem = std::filesystem::path(path).stem().string();
+  std::string stem = Utf8Path(FsPath(path).stem());
   for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return stem;
 }

@@ -6,6 +6,7 @@
 
 #include "platform/calendar.h"
 #include "platform/gbk.h"
+#include "platform/paths.h"
 #include "table/dbf_table.h"
 #include "table/memo.h"
 
@@ -151,7 +152,7 @@ std::string_view DbfFieldAccess::FieldText(int field) const {
 }
 
 std::string DbfFieldAccess::InvalidNumberMessage(int field) const {
-  std::string stem = std::filesystem::path(name_).stem().string();
+  std::string stem = Utf8Path(FsPath(name_).stem());
   std::string text = GbkToUtf8(TrimLeftBlanks(FieldText(field)));
   return FormatMessage("Invalid numeric value in field %s",
                        {stem + "->" + GbkToUtf8(FieldName(field)) + " (" + text + ")"});

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/paths.h"
 #include "table/memo.h"
 
 namespace mirestal {
@@ -16,16 +17,16 @@ constexpr uint32_t kMaxBlockSize = 1u << 20;
 std::string MemoFile::MemoPathFor(const std::string& table_path, uint8_t version) {
   namespace fs = std::filesystem;
   bool fox = version == dbf::kVersionFoxMemo || version == dbf::kVersionVfp;
-  std::string ext = fs::path(table_path).extension().string();
+  std::string ext = Utf8Path(FsPath(table_path).extension());
   bool upper = !ext.empty() && std::all_of(ext.begin() + 1, ext.end(), [](char c) {
     return !(c >= 'a' && c <= 'z');
   });
-  fs::path preferred = fs::path(table_path).replace_extension(
+  fs::path preferred = FsPath(table_path).replace_extension(
       fox ? (upper ? ".FPT" : ".fpt") : (upper ? ".DBT" : ".dbt"));
-  fs::path other = fs::path(table_path).replace_extension(
+  fs::path other = FsPath(table_path).replace_extension(
       fox ? (upper ? ".fpt" : ".FPT") : (upper ? ".dbt" : ".DBT"));
-  if (!fs::exists(preferred) && fs::exists(other)) return other.string();
-  return preferred.string();
+  if (!fs::exists(preferred) && fs::exists(other)) return Utf8Path(other);
+  return Utf8Path(preferred);
 }
 
 std::unique_ptr<MemoFile> MemoFile::OpenFor(DbfFile& table) {

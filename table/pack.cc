@@ -26,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/paths.h"
 #include "table/dbf_table.h"
 #include "table/memo.h"
 #include "table/read_cache.h"
@@ -61,8 +62,8 @@ class TempFileGuard {
 // The file the table name stands for, so that a link is not replaced by the packed file.
 std::string RealPath(const std::string& path) {
   std::error_code ec;
-  std::filesystem::path real = std::filesystem::canonical(path, ec);
-  return ec ? path : real.string();
+  std::filesystem::path real = std::filesystem::canonical(FsPath(path), ec);
+  return ec ? path : Utf8Path(real);
 }
 
 // Removes what earlier packs of `target` left when they were killed: regular files whose names
@@ -70,16 +71,16 @@ std::string RealPath(const std::string& path) {
 // pack of it is running. Links and other kinds of file of such a name are left alone.
 void RemoveStaleTemps(FileSystem& fs, const std::string& target) {
   namespace sfs = std::filesystem;
-  const sfs::path table(target);
-  const std::string stem = table.filename().string() + kPackSuffix;
+  const sfs::path table = FsPath(target);
+  const std::string stem = Utf8Path(table.filename()) + kPackSuffix;
   std::error_code ec;
   for (sfs::directory_iterator it(table.parent_path(), ec), end; !ec && it != end;
        it.increment(ec)) {
-    if (it->path().filename().string().rfind(stem, 0) != 0) continue;
+    if (Utf8Path(it->path().filename()).rfind(stem, 0) != 0) continue;
     std::error_code type_ec;
     if (it->symlink_status(type_ec).type() != sfs::file_type::regular) continue;
     try {
-      fs.Remove(it->path().string());
+      fs.Remove(Utf8Path(it->path()));
     } catch (const IoError&) {
       // Someone else's file; the new temporary file has a name of its own anyway.
     }
@@ -132,6 +133,26 @@ std::vector<uint32_t> ReleasableTexts(MemoFile& memo, std::vector<uint32_t> remo
   return out;
 }
 
+#ifdef _WIN32
+// Stands in for a table file that could not be opened again after a failed replace: every
+// operation fails with the table's own error texts instead of reaching a closed file.
+class LostFile : public File {
+ public:
+  explicit LostFile(std::string path) : path_(std::move(path)) {}
+  size_t ReadAt(uint64_t, void*, size_t) override { Fail(); }
+  void WriteAt(uint64_t, const void*, size_t) override { Fail(); }
+  uint64_t Size() override { Fail(); }
+  void Flush() override { Fail(); }
+  void Truncate(uint64_t) override { Fail(); }
+  bool LockRange(uint64_t, uint64_t) override { Fail(); }
+  void UnlockRange(uint64_t, uint64_t) override {}
+
+ private:
+  [[noreturn]] void Fail() { throw IoError("cannot open " + path_ + " again", IoErrorKind::kOther); }
+  std::string path_;
+};
+#endif
+
 }  // namespace
 
 void DbfHandler::Pack() {
@@ -174,12 +195,12 @@ void DbfHandler::Pack() {
 
   const std::string target = RealPath(name_);
   RemoveStaleTemps(fs_, target);
-  const std::filesystem::path target_path(target);
+  const std::filesystem::path target_path = FsPath(target);
   std::string temp;
   std::unique_ptr<File> out;
   try {
-    out = fs_.CreateExclusiveTemp(target_path.parent_path().string(),
-                                  target_path.filename().string() + kPackSuffix + "-", &temp);
+    out = fs_.CreateExclusiveTemp(Utf8Path(target_path.parent_path()),
+                                  Utf8Path(target_path.filename()) + kPackSuffix + "-", &temp);
   } catch (const IoError&) {
     throw ETableError(FormatMessage("Cannot create file %s", {temp}));
   }
@@ -254,12 +275,24 @@ void DbfHandler::Pack() {
   // Keep the table's permission bits on the file that replaces it.
   {
     std::error_code ec;
-    auto perms = std::filesystem::status(target, ec).permissions();
-    if (!ec) std::filesystem::permissions(temp, perms, ec);
+    auto perms = std::filesystem::status(FsPath(target), ec).permissions();
+    if (!ec) std::filesystem::permissions(FsPath(temp), perms, ec);
   }
+#ifdef _WIN32
+  // Windows cannot rename over a file that is open, even by this program: the old table is
+  // closed for the rename, and opened again if the rename fails.
+  file_.reset();
+#endif
   try {
     fs_.Rename(temp, target);
   } catch (const IoError&) {
+#ifdef _WIN32
+    try {
+      file_ = std::make_unique<ReadCacheFile>(fs_.Open(target, Access::kReadWrite, Share::kNone));
+    } catch (const IoError&) {
+      file_ = std::make_unique<LostFile>(target);
+    }
+#endif
     RaiseWriteError();
   }
   guard.Release();

@@ -120,6 +120,18 @@ std::string ProgramFolder() {
   }
 }
 
+// The folder part of a file name ("" when there is none); a root keeps its separator.
+std::string FolderOf(const std::string& file_name) {
+#ifdef _WIN32
+  size_t slash = file_name.find_last_of("/\\");
+  if (slash == 2 && file_name[1] == ':') return file_name.substr(0, 3);
+#else
+  size_t slash = file_name.rfind('/');
+#endif
+  if (slash == std::string::npos) return "";
+  return file_name.substr(0, slash == 0 ? 1 : slash);
+}
+
 std::string Utf8Of(const std::string& gbk) { return GbkToUtf8(gbk); }
 
 const std::string& DefaultFormat(const TExportFormats& f, TExportColType kind) {
@@ -375,8 +387,7 @@ void TXlsExport::Execute() {
   run.SetUpColumns();
   run.CheckLimits();
 
-  size_t slash = FileName.rfind('/');
-  std::string folder = slash == std::string::npos ? "" : FileName.substr(0, slash == 0 ? 1 : slash);
+  std::string folder = FolderOf(FileName);
   if (folder.empty()) folder = ProgramFolder();
   CheckTarget();
   if (!fs_.DirectoryExists(folder) && !fs_.MakeDirectories(folder)) {

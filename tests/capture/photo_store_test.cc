@@ -9,6 +9,7 @@
 #include "capture/testcard.h"
 #include "platform/fault_file.h"
 #include "platform/gbk.h"
+#include "platform/paths.h"
 #include "tests/testutil/testutil.h"
 
 namespace mirestal {
@@ -101,7 +102,7 @@ TEST_F(PhotoStoreTest, ExistenceMeansARegularFile) {
   EXPECT_TRUE(DirectoryExists(store_.PhotoFolder()));
   ASSERT_TRUE(ForceDirectories(path));  // a folder with the photo's name
   EXPECT_FALSE(PhotoStore::PhotoExists(path));
-  std::filesystem::remove(path);
+  std::filesystem::remove(FsPath(path));
   testing::WriteFile(path, "");
   EXPECT_TRUE(PhotoStore::PhotoExists(path));
 }
@@ -126,8 +127,8 @@ TEST_F(PhotoStoreTest, WrittenPhotoReadsBackAndLeavesNoTemporaryFile) {
   EXPECT_EQ(back.width, 150);
   EXPECT_EQ(back.height, 200);
   std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(store_.PhotoFolder())) {
-    names.push_back(e.path().filename().string());
+  for (const auto& e : std::filesystem::directory_iterator(FsPath(store_.PhotoFolder()))) {
+    names.push_back(Utf8Path(e.path().filename()));
   }
   EXPECT_EQ(names, std::vector<std::string>{"7.jpg"});
 }
@@ -159,7 +160,7 @@ TEST_F(PhotoStoreTest, FailedWriteFlushOrRenameKeepsTheOldPhoto) {
     EXPECT_THROW(store.WritePhoto(path, picture), IoError) << fault;
     EXPECT_EQ(testing::ReadFile(path), "old photo") << fault;
     size_t files = 0;
-    for (const auto& e : std::filesystem::directory_iterator(store.PhotoFolder())) {
+    for (const auto& e : std::filesystem::directory_iterator(FsPath(store.PhotoFolder()))) {
       (void)e;
       ++files;
     }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <functional>
@@ -103,6 +105,7 @@ TEST(File, FailuresCarryTheirPortableKind) {
   EXPECT_EQ(KindOf([&] { fs.Remove(dir.File("none")); }), IoErrorKind::kNotFound);
 }
 
+#ifndef _WIN32  // Windows: Win32File.DeviceNamesAreNeverOpened
 // A named pipe would block an open until a writer comes; a device must not be touched.
 TEST(File, NonRegularFilesAreRefusedAtOnce) {
   TempDir dir;
@@ -118,6 +121,7 @@ TEST(File, NonRegularFilesAreRefusedAtOnce) {
   EXPECT_EQ(KindOf([&] { FileSystem::Default().Create(dir.File("pipe")); }),
             IoErrorKind::kAccessDenied);
 }
+#endif
 
 TEST(File, ExclusiveTemporaryFilesGetFreshUnpredictableNames) {
   TempDir dir;
@@ -142,10 +146,12 @@ TEST(File, SameFileIsIdentityNotSpelling) {
   FileSystem& fs = FileSystem::Default();
   WriteFile(dir.File("r.dbf"), "r");
   WriteFile(dir.File("other.dbf"), "r");
+#ifndef _WIN32  // symbolic links need a privilege on Windows
   std::filesystem::create_symlink(dir.File("r.dbf"), dir.File("link.xls"));
+  EXPECT_TRUE(fs.SameFile(dir.File("r.dbf"), dir.File("link.xls")));
+#endif
   std::filesystem::create_hard_link(dir.File("r.dbf"), dir.File("hard.xls"));
   EXPECT_TRUE(fs.SameFile(dir.File("r.dbf"), dir.path() + "/./r.dbf"));
-  EXPECT_TRUE(fs.SameFile(dir.File("r.dbf"), dir.File("link.xls")));
   EXPECT_TRUE(fs.SameFile(dir.File("hard.xls"), dir.File("r.dbf")));
   EXPECT_FALSE(fs.SameFile(dir.File("r.dbf"), dir.File("other.dbf")));
   EXPECT_FALSE(fs.SameFile(dir.File("none"), dir.File("none")));

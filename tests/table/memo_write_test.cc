@@ -3,9 +3,11 @@
 // file met by the first posted change.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include "table/dataset.h"
 #include "table/memo.h"
@@ -124,6 +126,8 @@ TEST_F(MemoWrite, FoxProKeepsTheBlockForAShorterTextAndMovesALongerOneToTheEnd) 
   EXPECT_EQ(MemoText(1), std::string(200, 'w'));
 }
 
+// Damages the memo file while the table holds it, which Windows refuses to a foreign writer.
+#ifndef _WIN32
 TEST_F(MemoWrite, DamagedNextFreeBlockNeitherOverwritesTextsNorJumpsFarBehindTheEnd) {
   Create(0x83, EmptyDbase3Memo());
   AppendWithMemo("a", "first text");
@@ -145,6 +149,7 @@ TEST_F(MemoWrite, DamagedNextFreeBlockNeitherOverwritesTextsNorJumpsFarBehindThe
   EXPECT_EQ(ReadFile(MemoPath()).size(), 512u + 64u);
   EXPECT_EQ(MemoText(1), "text");
 }
+#endif
 
 TEST_F(MemoWrite, VisualFoxProStoresTheBlockNumberAsFourBinaryBytes) {
   Create(0x30, EmptyFoxMemo(64));
@@ -254,6 +259,7 @@ TEST_F(MemoWrite, Dbase4FreeListThatLoopsOrLeavesTheFileIsRefusedNotWalkedForeve
   EXPECT_EQ(ThrownMessage([&] { ds_.FieldByName("M").SetAsString("x"); }), bad);
 }
 
+#ifndef _WIN32  // the other program is a forked child
 TEST_F(MemoWrite, SharedMemoFileLockedByAnotherProgramIsRefusedAfterItsTries) {
   DbfBuilder b(0x83);
   b.Field("K", 'C', 3).Field("M", 'M', 10).Record({"a", ""});
@@ -295,6 +301,7 @@ TEST_F(MemoWrite, SharedMemoFileLockedByAnotherProgramIsRefusedAfterItsTries) {
   ds_.Post();
   EXPECT_EQ(MemoText(1), "text");
 }
+#endif
 
 TEST_F(MemoWrite, MissingMemoFileFailsTheFirstPostedChangeBeforeAnythingIsWritten) {
   DbfBuilder b(0x83);

@@ -3,8 +3,12 @@
 // and writes that fail half way (fault-injecting file layer).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstring>
 #include <ctime>
@@ -322,7 +326,30 @@ TEST_F(WriteRecord, TruncateNeedsFullAccess) {
   EXPECT_EQ(ReadFile(Path()).size(), static_cast<size_t>(t.HeaderLength()));
 }
 
-// The lock another process sees on the record lock range of record 3 (F_UNLCK: none).
+#ifdef _WIN32
+// The lock another process sees on the byte at `offset` (0: none). Windows locks belong to the
+// handle, so a second handle of this process sees what another process would.
+int LockSeenByAnotherProcess(const std::string& path, uint64_t offset) {
+  std::wstring wide(path.size(), L'\0');
+  wide.resize(::MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()),
+                                    wide.data(), static_cast<int>(wide.size())));
+  HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return 99;
+  OVERLAPPED o{};
+  o.Offset = static_cast<DWORD>(offset);
+  o.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  int seen = 1;
+  if (::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &o)) {
+    ::UnlockFileEx(h, 0, 1, 0, &o);
+    seen = 0;
+  }
+  ::CloseHandle(h);
+  return seen;
+}
+#else
+// The lock another process sees on the byte at `offset` (F_UNLCK: none).
 int LockSeenByAnotherProcess(const std::string& path, uint64_t offset) {
   pid_t pid = fork();
   if (pid == 0) {
@@ -339,6 +366,7 @@ int LockSeenByAnotherProcess(const std::string& path, uint64_t offset) {
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#endif
 
 TEST_F(WriteRecord, ExclusiveLocksOnlyCountWhileSharedLocksReachTheSystem) {
   NineStudents();

@@ -1,6 +1,9 @@
 #include "tests/testutil/testutil.h"
 
 #include <stdlib.h>
+#ifdef _WIN32
+#include <process.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -11,25 +14,51 @@
 
 namespace mirestal::testing {
 
+namespace {
+
+// Paths are UTF-8 in the program; on Windows the stream must be opened by its UTF-16 name.
+std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+}  // namespace
+
+#ifdef _WIN32
+TempDir::TempDir() {
+  // UTF-8, as every path inside the program; names from a counter and the process id.
+  static int counter = 0;
+  std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (;;) {
+    std::filesystem::path p = base / ("mirestal-test-" + std::to_string(_getpid()) + "-" +
+                                      std::to_string(counter++));
+    if (std::filesystem::create_directory(p)) {
+      std::u8string u8 = p.generic_u8string();
+      path_.assign(u8.begin(), u8.end());
+      return;
+    }
+  }
+}
+#else
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "mirestal-test-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }
+#endif
 
 TempDir::~TempDir() {
   std::error_code ec;
   // Tests make files read-only; give the owner write permission back so that removal works
   // for a non-root user as well.
-  for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ec)) {
+  for (auto& entry : std::filesystem::recursive_directory_iterator(PathOf(path_), ec)) {
     std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
   }
-  std::filesystem::remove_all(path_, ec);
+  std::filesystem::remove_all(PathOf(path_), ec);
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathOf(path), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   std::ostringstream s;
   s << in.rdbuf();
@@ -37,7 +66,7 @@ std::string ReadFile(const std::string& path) {
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(PathOf(path), std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot write " + path);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
@@ -55,6 +84,13 @@ std::string SourceDir() {
   const char* dir = std::getenv("MIRESTAL_SOURCE_DIR");
   return dir ? dir : ".";
 }
+
+#ifdef _WIN32
+#define popen _popen
+#define pclose _pclose
+#define WIFEXITED(status) true
+#define WEXITSTATUS(status) (status)
+#endif
 
 int RunCommand(const std::string& command, std::string* out) {
   FILE* pipe = popen(command.c_str(), "r");

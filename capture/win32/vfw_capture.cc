@@ -1,0 +1,206 @@
+#include "capture/win32/vfw_capture.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// <vfw.h> after <windows.h>: it needs the window and multimedia types.
+#include <mmsystem.h>
+#include <vfw.h>
+
+#include <cstring>
+#include <map>
+
+#include "capture/video_cap.h"
+
+namespace mirestal {
+namespace {
+
+// The capture windows of this process by handle, for the status callback (the platform calls
+// it with the window handle only). One per process in practice; main thread only.
+std::map<HWND, class VfwCaptureWindow*>& Windows() {
+  static std::map<HWND, VfwCaptureWindow*> windows;
+  return windows;
+}
+
+// UTF-8 to the ANSI code page, cut to the 255 bytes of the platform's name buffers.
+std::string AnsiName(const std::string& utf8) {
+  int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  int m = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+  std::string ansi(static_cast<size_t>(m), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, wide.data(), n, ansi.data(), m, nullptr, nullptr);
+  if (ansi.size() > 255) ansi.resize(255);
+  return ansi;
+}
+
+class VfwCaptureWindow : public CaptureWindow {
+ public:
+  explicit VfwCaptureWindow(HWND hwnd) : hwnd_(hwnd) { Windows()[hwnd_] = this; }
+  ~VfwCaptureWindow() override {
+    Windows().erase(hwnd_);
+    ::DestroyWindow(hwnd_);
+  }
+  VfwCaptureWindow(const VfwCaptureWindow&) = delete;
+  VfwCaptureWindow& operator=(const VfwCaptureWindow&) = delete;
+
+  bool SetStatusCallback(CaptureStatusProc proc) override {
+    proc_ = proc;
+    return Send(WM_CAP_SET_CALLBACK_STATUSA, 0,
+                proc ? reinterpret_cast<LPARAM>(&StatusThunk) : LPARAM{0});
+  }
+  bool DriverConnect(int index) override { return Send(WM_CAP_DRIVER_CONNECT, index, 0); }
+  bool DriverDisconnect() override { return Send(WM_CAP_DRIVER_DISCONNECT, 0, 0); }
+
+  bool GetDriverCaps(CaptureDriverCaps* caps) override {
+    CAPDRIVERCAPS c{};
+    if (!Send(WM_CAP_DRIVER_GET_CAPS, sizeof c, reinterpret_cast<LPARAM>(&c))) return false;
+    caps->wDeviceIndex = c.wDeviceIndex;
+    caps->fHasOverlay = c.fHasOverlay;
+    caps->fHasDlgVideoSource = c.fHasDlgVideoSource;
+    caps->fHasDlgVideoFormat = c.fHasDlgVideoFormat;
+    caps->fHasDlgVideoDisplay = c.fHasDlgVideoDisplay;
+    caps->fCaptureInitialized = c.fCaptureInitialized;
+    caps->fDriverSuppliesPalettes = c.fDriverSuppliesPalettes;
+    return true;
+  }
+
+  bool GetSequenceSetup(CaptureParms* p) override {
+    CAPTUREPARMS c{};
+    if (!Send(WM_CAP_GET_SEQUENCE_SETUP, sizeof c, reinterpret_cast<LPARAM>(&c))) return false;
+    *p = FromPlatform(c);
+    return true;
+  }
+  bool SetSequenceSetup(const CaptureParms& p) override {
+    CAPTUREPARMS c = ToPlatform(p);
+    return Send(WM_CAP_SET_SEQUENCE_SETUP, sizeof c, reinterpret_cast<LPARAM>(&c));
+  }
+
+  bool SetCaptureFile(const std::string& name) override {
+    return SendName(WM_CAP_FILE_SET_CAPTURE_FILEA, name);
+  }
+  bool SetScale(bool on) override { return Send(WM_CAP_SET_SCALE, on, 0); }
+  bool SetPreviewRate(int ms) override { return Send(WM_CAP_SET_PREVIEWRATE, ms, 0); }
+  bool SetOverlay(bool on) override { return Send(WM_CAP_SET_OVERLAY, on, 0); }
+  bool SetPreview(bool on) override { return Send(WM_CAP_SET_PREVIEW, on, 0); }
+  bool DlgVideoFormat() override { return Send(WM_CAP_DLG_VIDEOFORMAT, 0, 0); }
+  bool DlgVideoSource() override { return Send(WM_CAP_DLG_VIDEOSOURCE, 0, 0); }
+  bool GrabFrame() override { return Send(WM_CAP_GRAB_FRAME, 0, 0); }
+  bool SaveDib(const std::string& path) override { return SendName(WM_CAP_FILE_SAVEDIBA, path); }
+  bool Abort() override { return Send(WM_CAP_ABORT, 0, 0); }
+
+ private:
+  bool Send(UINT message, WPARAM w, LPARAM l) {
+    return ::SendMessageA(hwnd_, message, w, l) != 0;
+  }
+  bool SendName(UINT message, const std::string& utf8) {
+    char buffer[256] = {};
+    std::string ansi = AnsiName(utf8);
+    std::memcpy(buffer, ansi.data(), ansi.size());
+    return Send(message, 0, reinterpret_cast<LPARAM>(buffer));
+  }
+
+  static LRESULT CALLBACK StatusThunk(HWND hwnd, int code, LPCSTR text) {
+    auto it = Windows().find(hwnd);
+    if (it == Windows().end() || !it->second->proc_) return 1;
+    return it->second->proc_(it->second, code, text ? text : "");
+  }
+
+  static CaptureParms FromPlatform(const CAPTUREPARMS& c) {
+    CaptureParms p;
+    p.dwRequestMicroSecPerFrame = c.dwRequestMicroSecPerFrame;
+    p.fMakeUserHitOKToCapture = c.fMakeUserHitOKToCapture;
+    p.wPercentDropForError = c.wPercentDropForError;
+    p.fYield = c.fYield;
+    p.dwIndexSize = c.dwIndexSize;
+    p.wChunkGranularity = c.wChunkGranularity;
+    p.fUsingDOSMemory = c.fUsingDOSMemory;
+    p.wNumVideoRequested = c.wNumVideoRequested;
+    p.fCaptureAudio = c.fCaptureAudio;
+    p.wNumAudioRequested = c.wNumAudioRequested;
+    p.vKeyAbort = c.vKeyAbort;
+    p.fAbortLeftMouse = c.fAbortLeftMouse;
+    p.fAbortRightMouse = c.fAbortRightMouse;
+    p.fLimitEnabled = c.fLimitEnabled;
+    p.wTimeLimit = c.wTimeLimit;
+    p.fMCIControl = c.fMCIControl;
+    p.fStepMCIDevice = c.fStepMCIDevice;
+    p.dwMCIStartTime = c.dwMCIStartTime;
+    p.dwMCIStopTime = c.dwMCIStopTime;
+    p.fStepCaptureAt2x = c.fStepCaptureAt2x;
+    p.wStepCaptureAverageFrames = c.wStepCaptureAverageFrames;
+    p.dwAudioBufferSize = c.dwAudioBufferSize;
+    p.fDisableWriteCache = c.fDisableWriteCache;
+    p.AVStreamMaster = c.AVStreamMaster;
+    return p;
+  }
+
+  // Starts from the window's current record so that fields this program does not model (none
+  // today) keep their values.
+  CAPTUREPARMS ToPlatform(const CaptureParms& p) {
+    CAPTUREPARMS c{};
+    Send(WM_CAP_GET_SEQUENCE_SETUP, sizeof c, reinterpret_cast<LPARAM>(&c));
+    c.dwRequestMicroSecPerFrame = p.dwRequestMicroSecPerFrame;
+    c.fMakeUserHitOKToCapture = p.fMakeUserHitOKToCapture;
+    c.wPercentDropForError = p.wPercentDropForError;
+    c.fYield = p.fYield;
+    c.dwIndexSize = p.dwIndexSize;
+    c.wChunkGranularity = p.wChunkGranularity;
+    c.fUsingDOSMemory = p.fUsingDOSMemory;
+    c.wNumVideoRequested = p.wNumVideoRequested;
+    c.fCaptureAudio = p.fCaptureAudio;
+    c.wNumAudioRequested = p.wNumAudioRequested;
+    c.vKeyAbort = p.vKeyAbort;
+    c.fAbortLeftMouse = p.fAbortLeftMouse;
+    c.fAbortRightMouse = p.fAbortRightMouse;
+    c.fLimitEnabled = p.fLimitEnabled;
+    c.wTimeLimit = p.wTimeLimit;
+    c.fMCIControl = p.fMCIControl;
+    c.fStepMCIDevice = p.fStepMCIDevice;
+    c.dwMCIStartTime = p.dwMCIStartTime;
+    c.dwMCIStopTime = p.dwMCIStopTime;
+    c.fStepCaptureAt2x = p.fStepCaptureAt2x;
+    c.wStepCaptureAverageFrames = p.wStepCaptureAverageFrames;
+    c.dwAudioBufferSize = p.dwAudioBufferSize;
+    c.fDisableWriteCache = p.fDisableWriteCache;
+    c.AVStreamMaster = p.AVStreamMaster;
+    return c;
+  }
+
+  HWND hwnd_;
+  CaptureStatusProc proc_ = nullptr;
+};
+
+class VfwCaptureBackend : public CaptureBackend {
+ public:
+  std::unique_ptr<CaptureWindow> CreateCaptureWindow(const std::string& window_name,
+                                                     const CaptureHost& host, int x, int y,
+                                                     int width, int height) override {
+    HWND hwnd = ::capCreateCaptureWindowA(window_name.c_str(), WS_CHILD | WS_VISIBLE, x, y, width,
+                                          height, static_cast<HWND>(host.native), 0);
+    if (!hwnd) return nullptr;
+    return std::make_unique<VfwCaptureWindow>(hwnd);
+  }
+
+  std::optional<CaptureDriverDescription> GetDriverDescription(int index) override {
+    char name[80] = {};
+    char version[100] = {};
+    if (index < 0 || index > 0xFFFF ||
+        !::capGetDriverDescriptionA(static_cast<WORD>(index), name, sizeof name, version,
+                                    sizeof version)) {
+      return std::nullopt;
+    }
+    return CaptureDriverDescription{name, version};
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<CaptureBackend> MakeVfwCaptureBackend() {
+  return std::make_unique<VfwCaptureBackend>();
+}
+
+void RegisterVfwCaptureBackend() { CaptureRegisterCameraBackend(&MakeVfwCaptureBackend); }
+
+}  // namespace mirestal

@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# Cross-builds the libraries without Qt (platform, table, xls, capture) and mirestal-cli for
+# 64-bit Windows with Debian's MinGW-w64 and runs their tests under wine.
+#
+# Everything comes from Debian: the compiler and wine as packages, libjpeg-turbo from Debian's
+# source package (fetched with apt-get source through a private deb-src list, so the system's
+# apt configuration is not changed), GoogleTest from /usr/src/googletest.
+#
+#   MIRESTAL_SKIP_INSTALL=1   skip the package step
+#   MIRESTAL_WIN_BUILD=DIR    build folder (default build-win); the target libraries are kept in
+#                             DIR/deps and built only once
+#   MIRESTAL_WIN_TESTS=REGEX  run only the matching tests
+set -euo pipefail
+cd "$(dirname "$0")/.."
+SRC=$PWD
+BUILD=$(realpath -m "${MIRESTAL_WIN_BUILD:-build-win}")
+DEPS=$BUILD/deps
+PREFIX=$DEPS/prefix
+TOOLCHAIN=$SRC/cmake/mingw-w64-x86_64.cmake
+JOBS=${MIRESTAL_JOBS:-2}
+export DEBIAN_FRONTEND=noninteractive
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+
+if [ "${MIRESTAL_SKIP_INSTALL:-0}" != 1 ]; then
+  $SUDO apt-get update
+  $SUDO apt-get install -y --no-install-recommends build-essential cmake ninja-build \
+    g++-mingw-w64-x86-64-posix wine64 nasm dpkg-dev libgtest-dev googletest bc \
+    libjpeg-turbo-progs
+fi
+
+start=$(date +%s)
+mkdir -p "$DEPS"
+
+# --- Debian source packages: libjpeg-turbo, zlib and libzip for the target -------------------
+APT=$DEPS/apt
+APT_OPTS=(-o "Dir::Etc::SourceList=/dev/null" -o "Dir::Etc::SourceParts=$APT/sources.list.d"
+          -o "Dir::State::Lists=$APT/lists" -o "Dir::Cache=$APT/cache")
+# Unpacks Debian's source package $1 (with its patches) into $DEPS/$1-src/tree.
+fetch_source() {
+  if [ ! -f "$APT/lists/.updated" ]; then
+    mkdir -p "$APT/sources.list.d" "$APT/lists/partial" "$APT/cache"
+    # The archive the system installs from, as a source list of our own.
+    for f in /etc/apt/sources.list.d/*.sources; do
+      [ -e "$f" ] || continue
+      grep -q '^Types:.*deb' "$f" || continue
+      sed 's/^Types:.*/Types: deb-src/' "$f" > "$APT/sources.list.d/$(basename "$f")"
+    done
+    if [ -f /etc/apt/sources.list ]; then
+      sed -n 's/^deb /deb-src /p' /etc/apt/sources.list > "$APT/sources.list.d/system.list"
+    fi
+    apt-get "${APT_OPTS[@]}" update
+    touch "$APT/lists/.updated"
+  fi
+  rm -rf "$DEPS/$1-src" && mkdir -p "$DEPS/$1-src"
+  # The newest version first; a mirror that lacks an update's sources gets the release's.
+  (cd "$DEPS/$1-src" &&
+     { apt-get "${APT_OPTS[@]}" source --download-only "$1" ||
+       { rm -f ./*; apt-get "${APT_OPTS[@]}" source --download-only "$1/$(. /etc/os-release &&
+                                                                           echo "$VERSION_CODENAME")"; }; } &&
+     dpkg-source -x "$1"_*.dsc tree)
+}
+CROSS=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release
+       -DCMAKE_INSTALL_PREFIX="$PREFIX" -DBUILD_SHARED_LIBS=OFF)
+
+if [ ! -f "$PREFIX/lib/libjpeg.a" ]; then
+  fetch_source libjpeg-turbo
+  cmake -S "$DEPS/libjpeg-turbo-src/tree" -B "$DEPS/libjpeg-build" "${CROSS[@]}" \
+    -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DCMAKE_ASM_NASM_COMPILER=nasm
+  cmake --build "$DEPS/libjpeg-build" -j "$JOBS" --target jpeg-static
+  # Only the library and its headers: the command-line tools are not needed for the target.
+  install -d "$PREFIX/lib" "$PREFIX/include"
+  install -m 644 "$DEPS/libjpeg-build/libjpeg.a" "$PREFIX/lib/"
+  install -m 644 "$DEPS/libjpeg-turbo-src/tree/jpeglib.h" "$DEPS/libjpeg-turbo-src/tree/jmorecfg.h" \
+    "$DEPS/libjpeg-turbo-src/tree/jerror.h" "$DEPS/libjpeg-build/jconfig.h" "$PREFIX/include/"
+fi
+if [ ! -f "$PREFIX/lib/libz.a" ]; then
+  fetch_source zlib
+  cmake -S "$DEPS/zlib-src/tree" -B "$DEPS/zlib-build" "${CROSS[@]}"
+  cmake --build "$DEPS/zlib-build" -j "$JOBS" --target zlibstatic
+  install -d "$PREFIX/lib" "$PREFIX/include"
+  install -m 644 "$DEPS/zlib-build/libzlibstatic.a" "$PREFIX/lib/libz.a"
+  install -m 644 "$DEPS/zlib-src/tree/zlib.h" "$DEPS/zlib-build/zconf.h" "$PREFIX/include/"
+fi
+if [ ! -f "$PREFIX/lib/libzip.a" ]; then
+  fetch_source libzip
+  cmake -S "$DEPS/libzip-src/tree" -B "$DEPS/libzip-build" "${CROSS[@]}" \
+    -DZLIB_LIBRARY="$PREFIX/lib/libz.a" -DZLIB_INCLUDE_DIR="$PREFIX/include" \
+    -DENABLE_BZIP2=OFF -DENABLE_LZMA=OFF -DENABLE_ZSTD=OFF -DENABLE_OPENSSL=OFF \
+    -DENABLE_GNUTLS=OFF -DENABLE_MBEDTLS=OFF -DENABLE_COMMONCRYPTO=OFF -DENABLE_WINDOWS_CRYPTO=OFF \
+    -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF
+  cmake --build "$DEPS/libzip-build" -j "$JOBS" --target install
+fi
+
+# --- GoogleTest for the target, from Debian's googletest source tree ----------------------------
+if [ ! -f "$PREFIX/lib/cmake/GTest/GTestConfig.cmake" ]; then
+  cmake -S /usr/src/googletest -B "$DEPS/gtest-build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$PREFIX" -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON
+  cmake --build "$DEPS/gtest-build" -j "$JOBS" --target install
+fi
+deps_done=$(date +%s)
+
+# --- Mirestal ------------------------------------------------------------------------------------
+# pkg-config answers for the target's libraries only.
+export PKG_CONFIG_LIBDIR=$PREFIX/lib/pkgconfig PKG_CONFIG_SYSROOT_DIR=
+LAUNCHER=()
+if command -v ccache > /dev/null; then LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+cmake -S "$SRC" -B "$BUILD/mirestal" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+  -DMIRESTAL_WIN_PREFIX="$PREFIX" -DCMAKE_BUILD_TYPE=Release -DMIRESTAL_WERROR=ON \
+  -DMIRESTAL_BUILD_GUI=OFF -DMIRESTAL_BUILD_BENCH=OFF "${LAUNCHER[@]}" \
+  `# GCC 12 reports false -Wrestrict overlaps inside std::string at -O3 (GCC bug 105329)` \
+  -DCMAKE_CXX_FLAGS=-Wno-restrict
+cmake --build "$BUILD/mirestal" -j "$JOBS"
+build_done=$(date +%s)
+
+# --- Tests under wine ----------------------------------------------------------------------------
+export WINEPREFIX=$BUILD/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export PATH=/usr/lib/wine:$PATH
+# The server and the prefix first, with their output kept away from CTest's pipes: a wine
+# started by CTest would otherwise create them and keep the pipes open.
+wineserver -p > "$BUILD/wineserver.log" 2>&1
+wine64 wineboot > "$BUILD/wineboot.log" 2>&1
+# Windows without a display: the null graphics driver (the capture test makes a host window).
+wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >> "$BUILD/wineboot.log" 2>&1
+trap 'wineserver -k > /dev/null 2>&1 || true' EXIT
+ctest --test-dir "$BUILD/mirestal" --output-on-failure -j "$JOBS" \
+  ${MIRESTAL_WIN_TESTS:+-R "$MIRESTAL_WIN_TESTS"}
+tests_done=$(date +%s)
+
+echo "Target libraries: $((deps_done - start)) s; cross build: $((build_done - deps_done)) s;" \
+  "tests under wine: $((tests_done - build_done)) s"
+echo "The command line for Windows: $BUILD/mirestal/tools/mirestal-cli/mirestal-cli.exe"
