@@ -6,6 +6,7 @@
 
 #include "import/spreadsheet_adapter.h"
 #include "platform/automation.h"
+#include "platform/paths.h"
 
 namespace mirestal {
 namespace {
@@ -20,8 +21,8 @@ bool IsSeparator(char c) {
 
 std::string Absolute(const std::string& path) {
   std::error_code ec;
-  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  return ec ? path : absolute.string();
+  std::filesystem::path absolute = std::filesystem::absolute(FsPath(path), ec);
+  return ec ? path : Utf8Path(absolute);
 }
 
 std::shared_ptr<AutoObject> GetObject(AutoObject& from, const std::string& member,
