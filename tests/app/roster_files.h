@@ -1,13 +1,26 @@
 // Rosters for the window tests, written as table files in a temporary folder.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <set>
 #include <string>
 
+#include "app/dialogs.h"
+#include "capture/video_cap.h"
 #include "platform/gbk.h"
 #include "tests/testutil/testutil.h"
 
 namespace mirestal::testing {
+
+// End of a window test, after its window is gone: the capture module back at its start, and
+// every scripted answer used with no dialog shown that the test did not expect.
+inline void ExpectWindowTestSettled(const ScriptedDialogs& dialogs) {
+  CaptureResetForTests();
+  EXPECT_TRUE(dialogs.unexpected().isEmpty())
+      << dialogs.unexpected().join(QLatin1Char('\n')).toStdString();
+  EXPECT_TRUE(dialogs.AllAnswersUsed());
+}
 
 inline std::string G(const char* utf8) { return Utf8ToGbkLossy(utf8); }
 

@@ -36,9 +36,7 @@ class WindowTest : public ::testing::Test {
   void SetUp() override { qunsetenv("MIRESTAL_CAMERA"); }
   void TearDown() override {
     window_.reset();
-    CaptureResetForTests();
-    EXPECT_TRUE(dialogs_.unexpected().isEmpty()) << dialogs_.unexpected().join(QLatin1Char('\n')).toStdString();
-    EXPECT_TRUE(dialogs_.AllAnswersUsed());
+    testing::ExpectWindowTestSettled(dialogs_);
   }
 
   TFormMain& Make(int screen_width = 1280) {
