@@ -470,7 +470,7 @@ void TFormMain::FollowCurrentRow(int row) {
 void TFormMain::GridRowChosen(int row) {
   if (following_ || row < 0 || row == model_->CurrentRow()) return;
   Guarded([&] {
-    const int recno = model_->rows().RecNoOfRow(row);
+    const int recno = model_->RecNoOfRow(row);
     if (recno > 0) session_->dataset().SetRecNo(recno);
   });
   // A move that failed leaves the grid on the dataset's row.

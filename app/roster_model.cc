@@ -1,5 +1,7 @@
 #include "app/roster_model.h"
 
+#include <algorithm>
+
 #include "app/gbk_qt.h"
 
 namespace mirestal {
@@ -18,7 +20,23 @@ RosterModel::RosterModel(TTableDataSet& dataset, QObject* parent)
 RosterModel::~RosterModel() { dataset_.RemoveDataLink(this); }
 
 int RosterModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : rows_.RowCount();
+  return parent.isValid() ? 0 : rows_.RowCount() + (pending_row_ >= 0 ? 1 : 0);
+}
+
+int RosterModel::StoredRow(int row) const {
+  if (pending_row_ < 0 || row < pending_row_) return row;
+  return row == pending_row_ ? -1 : row - 1;
+}
+
+int RosterModel::ShownRowOfRecNo(int recno) const {
+  const int row = rows_.RowOfRecNo(recno);
+  return row >= 0 && pending_row_ >= 0 && row >= pending_row_ ? row + 1 : row;
+}
+
+int RosterModel::RecNoOfRow(int row) const {
+  if (row < 0 || row >= rowCount()) return 0;
+  const int stored = StoredRow(row);
+  return stored < 0 ? 0 : rows_.RecNoOfRow(stored);
 }
 
 int RosterModel::columnCount(const QModelIndex& parent) const {
@@ -33,7 +51,8 @@ bool RosterModel::WithRow(int row, Read read) const {
   }
   if (row != cached_row_) {
     cached_row_ = -1;
-    if (!rows_.ReadRow(row, &cached_record_)) return false;
+    const int stored = StoredRow(row);
+    if (stored < 0 || !rows_.ReadRow(stored, &cached_record_)) return false;
     cached_row_ = row;
   }
   read(&cached_record_);
@@ -51,7 +70,7 @@ QString RosterModel::CellText(int row, int column) const {
 }
 
 std::string RosterModel::CellValue(int row, int column) const {
-  if (row < 0 || row >= rows_.RowCount() || column < 0 || column >= columns_ ||
+  if (row < 0 || row >= rowCount() || column < 0 || column >= columns_ ||
       column >= dataset_.FieldCount()) {
     return {};
   }
@@ -69,7 +88,7 @@ std::string RosterModel::CellValue(int row, int column) const {
 }
 
 QVariant RosterModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= rows_.RowCount() || index.column() >= columns_) {
+  if (!index.isValid() || index.row() >= rowCount() || index.column() >= columns_) {
     return {};
   }
   if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::EditRole) return {};
@@ -126,16 +145,29 @@ void RosterModel::Rebuild() {
   active_ = dataset_.Active();
   columns_ = active_ ? dataset_.FieldCount() : 0;
   current_row_ = -1;
+  pending_row_ = -1;
   rows_.Clear();
   if (active_) {
     rows_.Rebuild();
-    if (!dataset_.IsEmpty()) current_row_ = rows_.RowOfRecNo(dataset_.RecNo());
+    if (dataset_.State() == TDataSetState::dsInsert) {
+      pending_row_ = std::clamp(dataset_.NewRecordRow(), 0, rows_.RowCount());
+      current_row_ = pending_row_;
+    } else if (!dataset_.IsEmpty()) {
+      current_row_ = ShownRowOfRecNo(dataset_.RecNo());
+    }
   }
+}
+
+bool RosterModel::PendingRowChanged() const {
+  return (dataset_.State() == TDataSetState::dsInsert) != (pending_row_ >= 0);
 }
 
 void RosterModel::FollowCurrent() {
   const int old_row = current_row_;
-  current_row_ = dataset_.Active() && !dataset_.IsEmpty() ? rows_.RowOfRecNo(dataset_.RecNo()) : -1;
+  if (pending_row_ < 0) {
+    current_row_ =
+        dataset_.Active() && !dataset_.IsEmpty() ? ShownRowOfRecNo(dataset_.RecNo()) : -1;
+  }
   if (old_row == current_row_) {
     if (current_row_ >= 0) emit dataChanged(index(current_row_, 0), index(current_row_, columns_ - 1));
     return;
@@ -152,7 +184,7 @@ void RosterModel::FollowCurrent() {
 
 void RosterModel::StateChanged() {
   try {
-    if (stale_ || dataset_.Active() != active_) {
+    if (stale_ || dataset_.Active() != active_ || PendingRowChanged()) {
       Rebuild();
       emit RosterReset();
       emit CurrentRowMoved(current_row_);
@@ -163,7 +195,7 @@ void RosterModel::StateChanged() {
 
 void RosterModel::DataSetChanged() {
   try {
-    if (stale_ || dataset_.Active() != active_ ||
+    if (stale_ || dataset_.Active() != active_ || PendingRowChanged() ||
         (dataset_.Active() && rows_.RowCount() != dataset_.RecordCount())) {
       Rebuild();
       emit RosterReset();

@@ -1,6 +1,9 @@
 // The roster grid's model: one column per field in table order, one row per visible record,
 // bound to the dataset through its notices. A move of the current record only moves the
-// indicator; rows are rebuilt when the table is opened or closed or its records change.
+// indicator; rows are rebuilt when the table is opened or closed or its records change. In the
+// insert state the pending new record is a row of its own, where the dataset places it (at the
+// row the cursor stood on for Insert, after the last row for Append); the stored records from
+// there on move one row down until it is posted or cancelled.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -36,9 +39,13 @@ class RosterModel : public QAbstractTableModel, public TDataLink {
   // The field value of a cell as text (GBK, untrimmed, as stored); empty when it cannot be read.
   std::string CellValue(int row, int column) const;
 
-  // The row of the dataset's current record; -1 when none.
+  // The row of the dataset's current record (the pending new record in the insert state); -1
+  // when none.
   int CurrentRow() const { return current_row_; }
-  const RosterRows& rows() const { return rows_; }
+  // The row of the pending new record; -1 outside the insert state.
+  int PendingRow() const { return pending_row_; }
+  // Physical record number (from 1) shown in `row`; 0 for the pending row or no row.
+  int RecNoOfRow(int row) const;
 
   // TDataLink
   void StateChanged() override;
@@ -56,6 +63,12 @@ class RosterModel : public QAbstractTableModel, public TDataLink {
  private:
   void Rebuild();
   void FollowCurrent();
+  // Whether the dataset entered or left the insert state since the rows were built.
+  bool PendingRowChanged() const;
+  // The row of the stored record `recno` as shown; -1 when not shown.
+  int ShownRowOfRecNo(int recno) const;
+  // The index in rows_ of shown row `row`; -1 for the pending row.
+  int StoredRow(int row) const;
   QString CellText(int row, int column) const;
   // Runs `read` with the view of row `row` (nullptr: the current record, read through the
   // fields directly); false when the row cannot be read.
@@ -66,6 +79,7 @@ class RosterModel : public QAbstractTableModel, public TDataLink {
   RosterRows rows_;
   int columns_ = 0;
   int current_row_ = -1;
+  int pending_row_ = -1;
   bool active_ = false;
   bool stale_ = false;
   bool editable_ = false;

@@ -2,6 +2,7 @@
 // export, and the guide and about box.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QImage>
 #include <QTest>
@@ -449,6 +450,42 @@ TEST_F(CommandsTest, DeletingAStudentPacksRemovesThePhotoAndPositions) {
   }
 }
 
+TEST_F(CommandsTest, PendingNewStudentIsARowOfItsOwnWhereItWillBePlaced) {
+  Make();
+  Open({.students = 5});
+  ui().CheckBoxEdit->setChecked(true);
+  QAbstractItemModelTester tester(window_->model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+  RosterModel& m = *window_->model();
+  const auto key = [&](int row) { return m.data(m.index(row, 1)).toString().trimmed().toStdString(); };
+  struct Case {
+    bool append;
+    bool post;
+    int pending_row;
+    int row_after;  // the current row once posted or cancelled
+  };
+  for (const Case& c : {Case{false, false, 2, 2}, Case{true, false, 5, 2}, Case{false, true, 2, 5}}) {
+    SCOPED_TRACE(::testing::Message() << c.append << c.post);
+    ds().SetRecNo(3);
+    c.append ? ds().Append() : ds().Insert();
+    ASSERT_EQ(m.rowCount(), 6);
+    EXPECT_EQ(m.PendingRow(), c.pending_row);
+    EXPECT_EQ(m.CurrentRow(), c.pending_row);
+    EXPECT_EQ(m.headerData(c.pending_row, Qt::Vertical).toString(), QStringLiteral("▶"));
+    EXPECT_EQ(key(c.pending_row), "");
+    // The stored students keep their order around the pending row.
+    EXPECT_EQ(key(c.append ? 2 : 3), KeyOf(3));
+    EXPECT_EQ(key(c.append ? 4 : 5), KeyOf(5));
+    EXPECT_EQ(m.RecNoOfRow(c.pending_row), 0);
+    EXPECT_TRUE(m.setData(m.index(c.pending_row, 1), QStringLiteral("77")));
+    EXPECT_EQ(key(c.pending_row), "77");
+    c.post ? ds().Post() : ds().Cancel();
+    EXPECT_EQ(m.PendingRow(), -1);
+    EXPECT_EQ(m.rowCount(), c.post ? 6 : 5);
+    EXPECT_EQ(m.CurrentRow(), c.row_after);
+    EXPECT_EQ(key(c.row_after), c.post ? "77" : KeyOf(3));
+  }
+}
+
 TEST_F(CommandsTest, AnsweringNoDeletesNothing) {
   Make();
   Open({.students = 3});
@@ -482,6 +519,26 @@ TEST(DeleteStudentTest, QuestionOmitsMissingFieldsAndAFailedPackKeepsThePhoto) {
   EXPECT_EQ(shown, 1);
   EXPECT_EQ(hidden, 1);
   EXPECT_TRUE(PathExists(photo));
+}
+
+TEST(WalkTest, AWalkFailingHalfWayRestoresRefreshAndControls) {
+  TempDir dir;
+  RosterSession session(dir.path() + "/");
+  const std::string path = WriteRoster(dir, "w.dbf", {.students = 5000});
+  ASSERT_TRUE(session.Open(path).opened);
+  // Another program cuts the file short under the open roster: the walks fail half way.
+  std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+  const FindRequest request{G("姓名"), G("无此人"), FindMatch::kContains, FindDirection::kFromFirst};
+  const std::function<void()> walks[] = {
+      [&] { CountMissingPhotos(session); },
+      [&] { FindRecord(session, request); },
+  };
+  for (const auto& walk : walks) {
+    session.dataset().SetRecNo(7);
+    EXPECT_ANY_THROW(walk());
+    EXPECT_TRUE(session.scroll_refresh());
+    EXPECT_FALSE(session.dataset().ControlsDisabled());
+  }
 }
 
 }  // namespace
