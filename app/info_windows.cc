@@ -176,6 +176,8 @@ AboutDlg1::AboutDlg1(const SystemInfo& info, QWidget* parent)
   buttons->addStretch(1);
 
   auto* all = new QVBoxLayout(this);
+  // Room on the right: the longest line (the web site) would otherwise touch the edge.
+  all->setContentsMargins(12, 12, 24, 12);
   all->addLayout(top);
   all->addWidget(line);
   all->addLayout(system);

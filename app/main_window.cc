@@ -23,6 +23,7 @@
 #include "app/photo_box.h"
 #include "app/roster_commands.h"
 #include "app/roster_model.h"
+#include "capture/photo_package.h"
 #include "capture/pipeline.h"
 #include "capture/qt/qt_capture.h"
 #include "capture/video_cap.h"
@@ -46,6 +47,15 @@ constexpr int kFrameLimit = 45;
 constexpr int kMarkerBox = 150;  // inner width of the marker box; the height is 200
 constexpr int kMarkerBoxHeight = 200;
 constexpr int kStatusMessageMs = 8000;  // how long a capture's note stays in the status bar
+
+// The busy cursor while alive.
+class WaitCursor {
+ public:
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
 
 // Draws the grid's data cells through the window's hook.
 class RosterGridDelegate : public QStyledItemDelegate {
@@ -139,6 +149,8 @@ TFormMain::TFormMain(Options options, QWidget* parent)
 
   Guarded([this] { FormCreate(); });
   connect(ui_->UiBitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { UiBitBtn1Click(); }); });
+  connect(ui_->UiBitBtnPackage, &QPushButton::clicked, this,
+          [this] { Guarded([this] { UiBitBtnPackageClick(); }); });
   connect(ui_->SpeedButton1, &QToolButton::clicked, this, [this] { Guarded([this] { SpeedButton1Click(); }); });
   connect(ui_->CheckBoxEdit, &QCheckBox::toggled, this, [this] { Guarded([this] { CheckBoxEditClick(); }); });
   ui_->CheckBoxEdit->setVisible(options_.maintenance);
@@ -399,10 +411,7 @@ void TFormMain::UiBitBtn2Click() {
   layout->setContentsMargins(24, 16, 24, 16);
   layout->addWidget(text);
   note.show();
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  struct RestoreCursor {
-    ~RestoreCursor() { QApplication::restoreOverrideCursor(); }
-  } restore_cursor;
+  WaitCursor wait;
   QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
   ConvertWorkbookToTable(request, [&](const std::string& message, const std::string& caption,
@@ -426,6 +435,7 @@ void TFormMain::DataSourceDbfStateChange() {
   const bool was_editing = !ui_->UiPanelTop->isEnabled();  // disabled exactly while editing
   ui_->UiPanelTop->setEnabled(!editing);
   ui_->UiBitBtnCatchPhoto->setEnabled(!editing);
+  ui_->UiBitBtnPackage->setEnabled(!editing);
   ui_->UiBitBtnDeletePhoto->setEnabled(!editing);
   // A stored or discarded edit moves no record, yet the panel must show what is now current.
   if (was_editing && s == TDataSetState::dsBrowse && session_->scroll_refresh()) {
@@ -496,12 +506,15 @@ void TFormMain::DBGridListDrawColumnCell(QPainter* painter, const QStyleOptionVi
   const int column = index.column();
   if (column < 0 || column >= session_->dataset().FieldCount()) return;
   const std::string& field = session_->dataset().Fields(column).FieldName();
-  if (!KeyCellHasPhoto(*session_, field, model_->CellValue(index.row(), column))) return;
-  // The whole cell turns green; the text goes to its very corner in the colour the normal
-  // drawing used (the selection's text colour in the selected row).
+  const KeyCellLook look = KeyCellPhotoLook(*session_, field, model_->CellValue(index.row(), column));
+  if (look == KeyCellLook::kPlain) return;
+  // The whole cell turns green (pale red for a photo not fit to hand in); the text goes to its
+  // very corner in the colour the normal drawing used (the selection's text colour in the
+  // selected row).
   const bool selected = option.state & QStyle::State_Selected;
   painter->save();
-  painter->fillRect(option.rect, QColor(192, 220, 192));
+  painter->fillRect(option.rect, QColor::fromRgb(look == KeyCellLook::kPhoto ? kPhotoPresentRgb
+                                                                              : kPhotoInvalidRgb));
   painter->setFont(option.font);
   painter->setPen(option.palette.color(QPalette::Active, selected ? QPalette::HighlightedText : QPalette::Text));
   painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
@@ -539,8 +552,12 @@ void TFormMain::dbNavBtnEditSumClick() {
     dialogs_->ShowMessage(QString::fromUtf8(kMsgNoKeyToCount));
     SilentStop();
   }
-  const int missing = CountMissingPhotos(*session_);
-  dialogs_->ShowMessage(Utf8ToQString(MissingPhotoText(session_->dataset().RecordCount(), missing)));
+  PhotoCoverage coverage;
+  {
+    WaitCursor wait;
+    coverage = CountPhotoCoverage(*session_);
+  }
+  dialogs_->ShowMessage(Utf8ToQString(PhotoCoverageText(session_->dataset().RecordCount(), coverage)));
   SilentStop();
 }
 
@@ -587,6 +604,8 @@ void TFormMain::CheckBoxEditClick() {
   for (DataButton* b : {ui_->dbNavBtnDelete, ui_->dbNavBtnNew, ui_->dbNavBtnSave, ui_->dbNavBtnCancel}) {
     b->setVisible(on);
   }
+  // The package button sits where the maintenance buttons appear.
+  ui_->UiBitBtnPackage->setVisible(!on);
   QTableView* grid = ui_->DBGridList;
   model_->SetEditable(on);
   grid->setSelectionBehavior(on ? QAbstractItemView::SelectItems : QAbstractItemView::SelectRows);
@@ -609,6 +628,60 @@ void TFormMain::dbNavBtnDeleteClick() {
   });
   ui_->DBGridList->viewport()->update();
   SilentStop();
+}
+
+void TFormMain::UiBitBtnPackageClick() {
+  if (!session_->dataset().Active() || !session_->has_key()) {
+    dialogs_->ShowMessage(QString::fromUtf8(kMsgNoKeyToPackage));
+    return;
+  }
+  const PhotoRules rules = session_->photo_checks().rules();
+  RosterPhotoCheck check;
+  {
+    WaitCursor wait;
+    check = CheckRosterPhotos(ReadRosterStudents(*session_), session_->store(), rules);
+  }
+  // The check read every photo afresh: the key cells show what it found.
+  ui_->DBGridList->viewport()->update();
+  const QString summary = Utf8ToQString(PackageSummaryText(check, rules));
+  const QString caption = QString::fromUtf8(kCaptionPackage);
+  if (check.valid == 0) {
+    dialogs_->MessageBox(summary + QStringLiteral("\r\r") + QString::fromUtf8(kMsgNothingToPackage),
+                         caption, kMbOk);
+    return;
+  }
+  if (dialogs_->MessageBox(summary + QStringLiteral("\r\r") + QString::fromUtf8(kMsgPackageQuestion),
+                           caption, kMbYesNo) != kIdYes) {
+    return;
+  }
+  const std::string roster = session_->dataset().TableName;
+  FileDialogSpec spec{QStringLiteral("zip文件|*.zip"), QStringLiteral("zip"), {}, caption,
+                      Utf8ToQString(DefaultPackageName(roster))};
+  const std::optional<QString> chosen = dialogs_->SaveFile(spec);
+  if (!chosen) return;
+  const std::string target = QStringToUtf8(*chosen);
+  // Same rule as the export: a roster or its memo file is never overwritten by an archive.
+  if (!ExportTargetAllowed(roster, target)) {
+    dialogs_->ShowMessage(QString::fromUtf8(kMsgPackageTargetRefused));
+    return;
+  }
+  if (PathExists(target) &&
+      dialogs_->MessageBox(QString::fromUtf8(kMsgExportExists), QString::fromUtf8(kCaptionWarning),
+                           kMbYesNoDefaultNo) != kIdYes) {
+    return;
+  }
+  PackageResult result;
+  try {
+    WaitCursor wait;
+    result = WritePhotoPackage(check, target, nullptr,
+                               options_.export_fs ? *options_.export_fs : FileSystem::Default());
+  } catch (const std::exception& e) {
+    // The package names the archive and the reason; the old archive, if any, is untouched.
+    dialogs_->MessageBox(QString::fromUtf8(kMsgPackageFailed) + QStringLiteral("\r\r") + Utf8ToQString(e.what()),
+                         caption, kMbStop);
+    return;
+  }
+  dialogs_->ShowMessage(Utf8ToQString(PackageDoneText(result.photos, target)));
 }
 
 void TFormMain::UiBitBtn1Click() {

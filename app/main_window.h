@@ -41,7 +41,8 @@ class TFormMain : public QMainWindow {
     std::function<int()> screen_width;
     // Ends the application after the screen-width message; empty: QCoreApplication::exit(0).
     std::function<void()> terminate;
-    // The file system the roster export writes through; null: the real one.
+    // The file system the roster export and the upload package write through; null: the real
+    // one.
     FileSystem* export_fs = nullptr;
     // Shows the maintenance mode's check box (the start option --maintenance); hidden otherwise.
     bool maintenance = false;
@@ -76,6 +77,9 @@ class TFormMain : public QMainWindow {
   void dbNavBtnEditSumClick();
   void dbNavBtnExportXlsClick();
   void UiBitBtn1Click();
+  // Checks every student's photo, shows the summary and, on Yes, writes the upload package (a
+  // zip of the valid photos) under a name the operator chooses.
+  void UiBitBtnPackageClick();
   void CheckBoxEditClick();
   void dbNavBtnNewClick();
   void dbNavBtnSaveClick();

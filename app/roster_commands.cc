@@ -8,6 +8,7 @@
 #include <unistd.h>
 #endif
 
+#include "capture/photo_report.h"
 #include "platform/gbk.h"
 #include "platform/text.h"
 
@@ -15,31 +16,68 @@ namespace mirestal {
 
 // --- Photo coverage ---
 
-bool KeyCellHasPhoto(const RosterSession& session, std::string_view field_name_gbk,
-                     std::string_view value_gbk) {
-  if (!session.has_key() || field_name_gbk != Utf8ToGbkLossy(session.key_field_name())) return false;
+KeyCellLook KeyCellPhotoLook(RosterSession& session, std::string_view field_name_gbk,
+                             std::string_view value_gbk) {
+  if (!session.has_key() || field_name_gbk != Utf8ToGbkLossy(session.key_field_name())) {
+    return KeyCellLook::kPlain;
+  }
   const std::optional<std::string> path = session.store().PhotoFileName(value_gbk);
-  return path && PhotoStore::PhotoExists(*path);
+  if (!path) return KeyCellLook::kPlain;
+  switch (session.photo_checks().Check(*path)) {
+    case PhotoCheckCache::Result::kNoFile: return KeyCellLook::kPlain;
+    case PhotoCheckCache::Result::kValid: return KeyCellLook::kPhoto;
+    case PhotoCheckCache::Result::kInvalid: return KeyCellLook::kInvalidPhoto;
+  }
+  return KeyCellLook::kPlain;
 }
 
-int CountMissingPhotos(RosterSession& session) {
+namespace {
+
+// Walks the whole roster with the key field's value of each student; the current record is
+// current again afterwards.
+template <typename Visit>
+void WalkKeys(RosterSession& session, Visit visit) {
   TTableDataSet& ds = session.dataset();
   TableWalkScope walk(session);
   const int remembered = ds.RecNo();
   TField& key = ds.FieldByName(Utf8ToGbkLossy(session.key_field_name()));
+  for (ds.First(); !ds.Eof(); ds.Next()) visit(ds, key);
+  ds.SetRecNo(remembered);
+}
+
+}  // namespace
+
+int CountMissingPhotos(RosterSession& session) {
   int missing = 0;
-  ds.First();
-  while (!ds.Eof()) {
+  WalkKeys(session, [&](TTableDataSet&, TField& key) {
     const std::optional<std::string> path = session.store().PhotoFileName(key.AsString());
     if (!path || !PhotoStore::PhotoExists(*path)) ++missing;
-    ds.Next();
-  }
-  ds.SetRecNo(remembered);
+  });
   return missing;
+}
+
+PhotoCoverage CountPhotoCoverage(RosterSession& session) {
+  PhotoCoverage coverage;
+  WalkKeys(session, [&](TTableDataSet&, TField& key) {
+    const std::optional<std::string> path = session.store().PhotoFileName(key.AsString());
+    const PhotoCheckCache::Result result =
+        path ? session.photo_checks().Check(*path) : PhotoCheckCache::Result::kNoFile;
+    if (result == PhotoCheckCache::Result::kNoFile) ++coverage.missing;
+    if (result == PhotoCheckCache::Result::kInvalid) ++coverage.invalid;
+  });
+  return coverage;
 }
 
 std::string MissingPhotoText(int students, int missing) {
   return std::to_string(students) + "个学生中共有 " + std::to_string(missing) + " 个没有照片";
+}
+
+std::string PhotoCoverageText(int students, const PhotoCoverage& coverage) {
+  std::string text = MissingPhotoText(students, coverage.missing);
+  if (coverage.invalid > 0) {
+    text += "\r另有 " + std::to_string(coverage.invalid) + " 个学生的照片不符合上报要求";
+  }
+  return text;
 }
 
 // --- Find ---
@@ -134,6 +172,53 @@ bool ClearForReplace(const std::string& path) {
   } catch (const std::exception&) {
     return false;
   }
+}
+
+// --- Upload package ---
+
+std::vector<RosterStudent> ReadRosterStudents(RosterSession& session) {
+  std::vector<RosterStudent> students;
+  TField* name = session.dataset().FindField(Utf8ToGbkLossy("姓名"));
+  WalkKeys(session, [&](TTableDataSet& ds, TField& key) {
+    students.push_back({ds.RecNo(), key.AsString(), name ? name->AsString() : std::string()});
+  });
+  return students;
+}
+
+std::string PackageSummaryText(const RosterPhotoCheck& check, const PhotoRules& rules,
+                               int max_problems) {
+  std::string text;
+  for (const std::string& line : CountLines(check)) text += line + "\r";
+  // Photos that are there but wrong come before the missing ones: they are what the operator
+  // cannot see in the grid's green.
+  std::vector<ReportLine> problems = ProblemLines(check, rules);
+  std::stable_partition(problems.begin(), problems.end(), [&](const ReportLine& line) {
+    return line.empty() || line[0] != kMissingPhotoKind;
+  });
+  const size_t shown = std::min(problems.size(), static_cast<size_t>(std::max(max_problems, 0)));
+  if (shown > 0) text += "\r";
+  for (size_t i = 0; i < shown; ++i) {
+    std::string line;
+    for (const std::string& part : problems[i]) {
+      if (part.empty()) continue;
+      line += (line.empty() ? "" : "  ") + part;
+    }
+    text += line + "\r";
+  }
+  if (problems.size() > shown) {
+    text += "……另有 " + std::to_string(problems.size() - shown) + " 条问题\r";
+  }
+  if (!text.empty()) text.pop_back();
+  return text;
+}
+
+std::string DefaultPackageName(const std::string& roster_path) {
+  std::string name = DefaultExportName(roster_path);
+  return name.replace(name.size() - 3, 3, "zip");
+}
+
+std::string PackageDoneText(int photos, const std::string& zip_path) {
+  return "打包完毕！\r\r共打包 " + std::to_string(photos) + " 张照片：\r" + zip_path;
 }
 
 }  // namespace mirestal

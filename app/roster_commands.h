@@ -1,35 +1,50 @@
 // The roster commands' logic that needs no widget: photo coverage (the key-cell highlight and the
-// missing-photo count), the find walk, and the export command's file checks. Every walk runs
+// missing-photo count), the find walk, the export command's file checks and the upload
+// package's texts. Every walk runs
 // inside a TableWalkScope, so the bound controls and the scroll-refresh flag come back on every
 // path, an error included.
 #pragma once
 
 #include <functional>
-#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/roster_session.h"
+#include "capture/photo_check.h"
 
 namespace mirestal {
 
 // --- Photo coverage ---
 
-// The key cell's highlight: RGB(192,220,192).
+// The key cell's highlight: RGB(192,220,192); pale red RGB(240,200,200) for a photo that is
+// there but not fit to hand in.
 inline constexpr unsigned kPhotoPresentRgb = 0xC0DCC0;
+inline constexpr unsigned kPhotoInvalidRgb = 0xF0C8C8;
 
-// Whether the cell of field `field_name_gbk` holding `value_gbk` is highlighted: only the key
-// field's cell (names equal byte for byte), and only when a regular file is at the photo path
-// of the trimmed value. Tests the file system each time.
-bool KeyCellHasPhoto(const RosterSession& session, std::string_view field_name_gbk,
-                     std::string_view value_gbk);
+enum class KeyCellLook { kPlain, kPhoto, kInvalidPhoto };
+
+// The look of the cell of field `field_name_gbk` holding `value_gbk`: plain for every cell but
+// the key field's (names equal byte for byte) and when no regular file is at the photo path of
+// the trimmed value; otherwise by the photo check, through the session's cache.
+KeyCellLook KeyCellPhotoLook(RosterSession& session, std::string_view field_name_gbk,
+                             std::string_view value_gbk);
 
 // Walks the whole roster and counts the students whose photo file does not exist; the current
 // record is current again afterwards. REQUIRES: a roster with the key field is open.
 int CountMissingPhotos(RosterSession& session);
 
+struct PhotoCoverage {
+  int missing = 0;  // no photo file
+  int invalid = 0;  // a photo file that fails the photo check
+};
+// The same walk, also checking each photo present (through the session's cache).
+PhotoCoverage CountPhotoCoverage(RosterSession& session);
+
 // "120个学生中共有 5 个没有照片" (UTF-8).
 std::string MissingPhotoText(int students, int missing);
+// The count's message: the missing line, then a line of its own for invalid photos when any.
+std::string PhotoCoverageText(int students, const PhotoCoverage& coverage);
 inline constexpr char kMsgNoKeyToCount[] = "没有“考籍号”字段，无法统计！";
 
 // --- Find ---
@@ -76,6 +91,28 @@ std::string ExportDoneText(int students);
 // (as the overwrite asks); then the file must open for writing with everyone else shut out and
 // its folder must let another file be renamed over it. Leaves the file's contents untouched.
 bool ClearForReplace(const std::string& path);
+
+// --- Upload package ---
+
+// Every student of the open roster (record number, key, and name when the roster has one), for
+// the photo check; the current record is current again afterwards. REQUIRES: the key field.
+std::vector<RosterStudent> ReadRosterStudents(RosterSession& session);
+
+// The check's summary before packaging (UTF-8, lines joined by "\r"): the count lines, then at
+// most `max_problems` problem lines and a note of how many more there are.
+std::string PackageSummaryText(const RosterPhotoCheck& check, const PhotoRules& rules,
+                               int max_problems = 12);
+// The proposed package name: the roster path without its last 4 bytes, then ".zip".
+std::string DefaultPackageName(const std::string& roster_path);
+// "打包完毕！\r\r共打包 N 张照片：\rPATH" (UTF-8).
+std::string PackageDoneText(int photos, const std::string& zip_path);
+
+inline constexpr char kCaptionPackage[] = "打包上报";
+inline constexpr char kMsgNoKeyToPackage[] = "没有“考籍号”字段，无法打包！";
+inline constexpr char kMsgNothingToPackage[] = "没有合格的照片，无法打包！";
+inline constexpr char kMsgPackageQuestion[] = "是否把合格的照片打包成上报用的zip文件？";
+inline constexpr char kMsgPackageTargetRefused[] = "不能用学生数据文件作为打包文件！";
+inline constexpr char kMsgPackageFailed[] = "打包失败！";
 
 }  // namespace mirestal
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/photo_check.h"
 #include "capture/photo_store.h"
 #include "platform/file.h"
 #include "table/dataset.h"
@@ -62,6 +63,8 @@ class RosterSession {
   TTableDataSet& dataset() { return dataset_; }
   const std::string& program_dir() const { return store_.program_dir(); }
   const PhotoStore& store() const { return store_; }
+  // The checks of the photos drawn and counted, kept while the files stay unchanged.
+  PhotoCheckCache& photo_checks() { return photo_checks_; }
 
   const std::string& key_field_name() const { return key_field_name_; }  // UTF-8
   bool has_key() const { return has_key_; }
@@ -91,6 +94,7 @@ class RosterSession {
 
   FileSystem& fs_;
   PhotoStore store_;
+  PhotoCheckCache photo_checks_;
   TTableDataSet dataset_;
   std::string key_field_name_;
   bool has_key_ = false;

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "capture/bitmap.h"
@@ -136,6 +137,31 @@ RosterPhotoCheck CheckRosterPhotos(const std::vector<RosterStudent>& students,
 
 // True for the names PhotoStore::WritePhoto gives its temporary files.
 bool IsPhotoTempFileName(std::string_view name);
+
+// Remembers the check of each photo file while its size and modification time stay the same, so
+// that drawing a grid of students decodes each photo once, and a photo stored again is checked
+// again.
+class PhotoCheckCache {
+ public:
+  enum class Result { kNoFile, kValid, kInvalid };
+
+  explicit PhotoCheckCache(PhotoRules rules = {}) : rules_(rules) {}
+  const PhotoRules& rules() const { return rules_; }
+
+  // kNoFile when no regular file is at `path` (PhotoStore::PhotoExists); otherwise whether the
+  // file passes CheckPhotoFile.
+  Result Check(const std::string& path, FileSystem& fs = FileSystem::Default());
+  void Clear() { entries_.clear(); }
+
+ private:
+  struct Entry {
+    uint64_t bytes = 0;
+    int64_t time = 0;
+    bool valid = false;
+  };
+  PhotoRules rules_;
+  std::unordered_map<std::string, Entry> entries_;
+};
 
 // Quality steps of the checked store: from kPhotoJpegQuality down by kQualityStep, never below
 // kMinPhotoQuality.

@@ -15,6 +15,7 @@
 #include "app/main_window.h"
 #include "app/roster_commands.h"
 #include "app/roster_model.h"
+#include "capture/bitmap.h"
 #include "capture/fake_camera.h"
 #include "capture/video_cap.h"
 #include "platform/fault_file.h"
@@ -59,7 +60,13 @@ class CommandsTest : public ::testing::Test {
     return path;
   }
   std::string PhotoPath(int student) { return dir_.path() + "/照片/" + KeyOf(student) + ".jpg"; }
+  // A photo fit to hand in (3:4, baseline colour JPEG).
   void AddPhoto(int student) {
+    ForceDirectories(dir_.path() + "/照片/");
+    PhotoStore(dir_.path() + "/").WritePhoto(PhotoPath(student), Bitmap(150, 200));
+  }
+  // A file named like a photo that does not decode.
+  void AddBadPhoto(int student) {
     ForceDirectories(dir_.path() + "/照片/");
     testing::WriteFile(PhotoPath(student), "jpeg");
   }
@@ -75,12 +82,13 @@ class CommandsTest : public ::testing::Test {
 
 // --- Photo coverage ---
 
-TEST_F(CommandsTest, KeyCellIsGreenOnlyForStudentsWithAPhotoFile) {
+TEST_F(CommandsTest, KeyCellIsGreenForAValidPhotoAndPaleRedForAnInvalidOne) {
   Make();
   AddPhoto(1);
   AddPhoto(2);
   ForceDirectories(PhotoPath(3) + "/");  // a folder named like a photo is no photo
-  Open({.students = 4});  // keys are stored with trailing blanks (17-byte field)
+  AddBadPhoto(5);
+  Open({.students = 5});  // keys are stored with trailing blanks (17-byte field)
   window_->show();
   QTableView* grid = ui().DBGridList;
   const QImage shot = grid->viewport()->grab().toImage();
@@ -95,6 +103,10 @@ TEST_F(CommandsTest, KeyCellIsGreenOnlyForStudentsWithAPhotoFile) {
   EXPECT_NE(pixel(3, 1), green);
   EXPECT_NE(pixel(1, 2), green);  // only the key cell
   EXPECT_NE(pixel(0, 2), green);
+  const QColor pale_red(240, 200, 200);
+  EXPECT_EQ(pixel(4, 1), pale_red);
+  EXPECT_NE(pixel(4, 2), pale_red);
+  EXPECT_NE(pixel(2, 1), pale_red);
 }
 
 TEST_F(CommandsTest, CountReportsMissingPhotosAndKeepsThePosition) {
@@ -102,11 +114,13 @@ TEST_F(CommandsTest, CountReportsMissingPhotosAndKeepsThePosition) {
     const char* name;
     std::vector<int> photos;
     const char* text;
+    std::vector<int> bad_photos = {};
   };
   const Case cases[] = {
       {"no photo folder", {}, "5个学生中共有 5 个没有照片"},
       {"all present", {1, 2, 3, 4, 5}, "5个学生中共有 0 个没有照片"},
       {"some present", {2, 5}, "5个学生中共有 3 个没有照片"},
+      {"some invalid", {2}, "5个学生中共有 2 个没有照片\r另有 2 个学生的照片不符合上报要求", {1, 4}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -114,6 +128,7 @@ TEST_F(CommandsTest, CountReportsMissingPhotosAndKeepsThePosition) {
     CaptureResetForTests();
     std::filesystem::remove_all(dir_.path() + "/照片");
     for (int s : c.photos) AddPhoto(s);
+    for (int s : c.bad_photos) AddBadPhoto(s);
     Make();
     Open({.students = 5});
     ui().dbNavBtnNext->click();
@@ -139,6 +154,50 @@ TEST_F(CommandsTest, CountWithoutKeyFieldSaysSo) {
   dialogs_.ClearLog();
   ui().dbNavBtnEditSum->click();
   EXPECT_EQ(dialogs_.Texts(), QStringList{QStringLiteral("没有“考籍号”字段，无法统计！")});
+}
+
+// --- Upload package ---
+
+TEST_F(CommandsTest, PackageShowsTheCheckAndWritesTheValidPhotosOnlyOnYes) {
+  Make();
+  AddPhoto(1);
+  AddPhoto(3);
+  AddBadPhoto(2);
+  testing::WriteFile(dir_.path() + "/照片/stray.jpg", "x");
+  const std::string roster = Open({.students = 4});
+  const std::string roster_bytes = testing::ReadFile(roster);
+  const std::string zip = dir_.path() + "/r.zip";
+  struct Case {
+    const char* name;
+    int answer;
+    std::optional<std::string> target;
+    const char* last_text;  // the last message; null: the package was written
+  };
+  const Case cases[] = {
+      {"No", kIdNo, std::nullopt, nullptr},
+      {"the roster as target", kIdYes, roster, kMsgPackageTargetRefused},
+      {"written", kIdYes, zip, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dialogs_.ClearLog();
+    dialogs_.QueueAnswer(c.answer);
+    if (c.answer == kIdYes) dialogs_.QueueFile(QString::fromStdString(*c.target));
+    ui().UiBitBtnPackage->click();
+    const QString summary = dialogs_.log().front().text;
+    EXPECT_TRUE(summary.contains(QStringLiteral("合格 2，不合格 1，缺少 1"))) << summary.toStdString();
+    EXPECT_TRUE(summary.contains(QStringLiteral("无对应学生 1"))) << summary.toStdString();
+    EXPECT_TRUE(summary.contains(QString::fromStdString(KeyOf(2)))) << summary.toStdString();
+    if (c.answer == kIdYes) {
+      EXPECT_EQ(dialogs_.log()[1].file_name.toStdString(), dir_.path() + "/r.zip");
+    }
+    if (c.last_text) {
+      EXPECT_EQ(LastText(), QString::fromUtf8(c.last_text));
+    }
+    EXPECT_EQ(PathExists(zip), c.target == zip);
+  }
+  EXPECT_EQ(LastText(), QString::fromStdString(PackageDoneText(2, zip)));
+  EXPECT_EQ(testing::ReadFile(roster), roster_bytes);
 }
 
 // --- Find ---

@@ -1,11 +1,11 @@
 // What `check` and `package` share: the roster's students read for the photo check, and the
-// check's report as lines (counts first, then one line per problem).
+// printing of the check's report lines (capture/photo_report.h).
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "capture/photo_check.h"
+#include "capture/photo_report.h"
 
 namespace mirestal::cli {
 
@@ -20,18 +20,8 @@ struct RosterForCheck {
 // missing field.
 RosterForCheck ReadRosterForCheck(const std::string& roster, const std::string& filter = "");
 
-// One report line: kind, key (or file name), name, explanation (UTF-8).
-using ReportLine = std::vector<std::string>;
-
 // The value of "--max-kb N" in bytes: a whole number of kilobytes, 1 to 1,048,576.
 uint64_t ParseMaxKb(const std::string& text);
-
-// The count lines (what the check found in numbers).
-std::vector<std::string> CountLines(const RosterPhotoCheck& check);
-// One line per problem: students in roster order (only `selected` ones when given), then the
-// stray folder entries.
-std::vector<ReportLine> ProblemLines(const RosterPhotoCheck& check, const PhotoRules& rules,
-                                     const std::vector<bool>* selected = nullptr);
 
 // Prints lines to standard output, the parts of a problem line separated by tabs.
 void PrintLine(const std::string& line);

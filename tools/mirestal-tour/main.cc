@@ -1,8 +1,9 @@
 // mirestal-tour OUTDIR [ROSTER]: drives the real main window offscreen with scripted dialogs and
 // the synthetic camera through the main job (open a roster, move through it, capture and save
-// two photos, show a stored photo, delete one), the roster commands (count the missing photos,
-// find, export to OUTDIR/roster.xls, the photo report guide, the about box) and the maintenance
-// mode (add a student, delete one), and saves a screenshot of the whole window (or of the dialog
+// two photos, show a stored photo, delete one), the roster commands (count the missing and the
+// invalid photos, the upload package OUTDIR/upload.zip, find, export to OUTDIR/roster.xls, the
+// photo report guide, the about box) and the maintenance mode (add a student, delete one), and
+// saves a screenshot of the whole window (or of the dialog
 // shown) after each step as OUTDIR/NN-step.png, and every message the program showed to
 // OUTDIR/messages.txt. OUTDIR is also the program folder: photos land in OUTDIR/照片/.
 #include <QApplication>
@@ -161,11 +162,30 @@ int main(int argc, char** argv) {
     ui.dbNavBtnLast->click();
     tour.Shot("last-student");
 
-    // Photo coverage: the students with a photo have a green key cell; the count keeps the place.
+    // Photo coverage: the students with a valid photo have a green key cell, the third student a
+    // cut-off copy of it (pale red); the count keeps the place and names the invalid one.
     ui.dbNavBtnFirst->click();
-    for (int i = 0; i < 3; ++i) ui.dbNavBtnNext->click();
+    ui.dbNavBtnNext->click();
+    ui.dbNavBtnNext->click();
+    if (const auto damaged = window.session().CurrentPhotoPath()) {
+      const QStringList stored = QDir(out + QStringLiteral("/照片")).entryList({QStringLiteral("*.jpg")});
+      QFile source(out + QStringLiteral("/照片/") + stored.value(0));
+      QFile target(QString::fromStdString(*damaged));
+      if (source.open(QIODevice::ReadOnly) && target.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        target.write(source.read(source.size() / 2));
+      }
+    }
+    ui.dbNavBtnNext->click();
     ui.dbNavBtnEditSum->click();
     tour.Shot("missing-photo-count");
+
+    // The upload package: the check's summary, Yes, and OUTDIR/upload.zip with the valid photo.
+    const QString package = out + QStringLiteral("/upload.zip");
+    QFile::remove(package);
+    dialogs.QueueAnswer(mirestal::kIdYes);
+    dialogs.QueueFile(package);
+    ui.UiBitBtnPackage->click();
+    tour.Shot("upload-package");
 
     // Find: a name by its first character, then the next one, then a number nobody has.
     auto& find = *window.FormFind()->ui();
