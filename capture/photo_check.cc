@@ -366,30 +366,16 @@ std::string StoredPhotoStatus(const StoredPhoto& stored, uint64_t max_bytes) {
 }
 
 PhotoCheckCache::Result PhotoCheckCache::Check(const std::string& path, FileSystem& fs) {
-  if (!PhotoStore::PhotoExists(path)) {
+  const std::optional<FileStamp> stamp = RegularFileStamp(path);
+  if (!stamp) {
     entries_.erase(path);
     return Result::kNoFile;
   }
-  std::error_code size_error, time_error;
-  const std::filesystem::path fs_path = FsPath(path);
-  const uint64_t bytes = std::filesystem::file_size(fs_path, size_error);
-  const auto time = std::filesystem::last_write_time(fs_path, time_error);
-  const bool stamped = !size_error && !time_error;
-  const int64_t stamp = stamped ? static_cast<int64_t>(time.time_since_epoch().count()) : 0;
-  if (stamped) {
-    auto it = entries_.find(path);
-    if (it != entries_.end() && it->second.bytes == bytes && it->second.time == stamp) {
-      return it->second.valid ? Result::kValid : Result::kInvalid;
-    }
+  auto it = entries_.find(path);
+  if (it == entries_.end() || it->second.stamp != *stamp) {
+    it = entries_.insert_or_assign(path, Entry{*stamp, CheckPhotoFile(path, rules_, fs).valid()}).first;
   }
-  const bool valid = CheckPhotoFile(path, rules_, fs).valid();
-  // A file whose size or time cannot be read is checked every time.
-  if (stamped) {
-    entries_[path] = Entry{bytes, stamp, valid};
-  } else {
-    entries_.erase(path);
-  }
-  return valid ? Result::kValid : Result::kInvalid;
+  return it->second.valid ? Result::kValid : Result::kInvalid;
 }
 
 }  // namespace mirestal

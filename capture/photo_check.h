@@ -148,15 +148,14 @@ class PhotoCheckCache {
   explicit PhotoCheckCache(PhotoRules rules = {}) : rules_(rules) {}
   const PhotoRules& rules() const { return rules_; }
 
-  // kNoFile when no regular file is at `path` (PhotoStore::PhotoExists); otherwise whether the
-  // file passes CheckPhotoFile.
+  // kNoFile when no regular file is at `path` (as PhotoStore::PhotoExists); otherwise whether
+  // the file passes CheckPhotoFile. One file-system query when the verdict is known.
   Result Check(const std::string& path, FileSystem& fs = FileSystem::Default());
   void Clear() { entries_.clear(); }
 
  private:
   struct Entry {
-    uint64_t bytes = 0;
-    int64_t time = 0;
+    FileStamp stamp;
     bool valid = false;
   };
   PhotoRules rules_;

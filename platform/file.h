@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -116,6 +117,18 @@ bool FileExists(const std::string& path);       // a regular file (not a folder)
 bool DirectoryExists(const std::string& path);
 bool PathExists(const std::string& path);  // anything exists under that name, a link too
 bool IsReadOnly(const std::string& path);
+// Size and modification time of a regular file, from one query; the time's unit is the
+// platform's own and is only for comparing two stamps of one file. `id` is the file's identity
+// where the same query gives it (the inode on POSIX, so a file replaced by a rename differs even
+// within one clock tick), 0 elsewhere.
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t time = 0;
+  uint64_t id = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+// nullopt when no regular file (links followed) is at `path`.
+std::optional<FileStamp> RegularFileStamp(const std::string& path);
 // Failures are silent.
 void SetReadOnly(const std::string& path, bool read_only);
 // Clears the read-only attribute, then deletes the file; failures are silent.

@@ -277,6 +277,14 @@ bool PathExists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+std::optional<FileStamp> RegularFileStamp(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileStamp{static_cast<uint64_t>(st.st_size),
+                   static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                   static_cast<uint64_t>(st.st_ino)};
+}
+
 bool IsReadOnly(const std::string& path) { return FileSystem::Default().IsReadOnly(path); }
 
 void SetReadOnly(const std::string& path, bool read_only) {

@@ -293,6 +293,18 @@ bool DirectoryExists(const std::string& path) {
 
 bool PathExists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
+std::optional<FileStamp> RegularFileStamp(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExW(FilePath(path).c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return std::nullopt;
+  }
+  return FileStamp{(static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                   static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                        data.ftLastWriteTime.dwLowDateTime),
+                   0};
+}
+
 bool IsReadOnly(const std::string& path) { return FileSystem::Default().IsReadOnly(path); }
 
 void SetReadOnly(const std::string& path, bool read_only) {

@@ -216,6 +216,29 @@ TEST(PhotoCheckTest, PhotoChangedAfterTheCheckFailsThePackageAndKeepsTheOldOne) 
   EXPECT_EQ(entries, 2);  // program/ and p.zip: no temporary archive left
 }
 
+TEST(PhotoCheckTest, CacheChecksAgainWhenTheFileChanges) {
+  testing::TempDir dir;
+  const std::string path = dir.File("1.jpg");
+  PhotoCheckCache cache;
+  using R = PhotoCheckCache::Result;
+  const std::pair<std::string, R> steps[] = {
+      {Damaged(EncodeJpeg(Face(150, 200))), R::kInvalid},
+      {EncodeJpeg(Face(150, 200)), R::kValid},  // a new capture over the bad one, same size
+      {EncodeJpeg(Face(200, 150)), R::kInvalid},
+  };
+  for (const auto& [bytes, result] : steps) {
+    // Replaced as the store replaces a photo: a new file renamed over the old one.
+    testing::WriteFile(path + ".new", bytes);
+    std::filesystem::rename(FsPath(path + ".new"), FsPath(path));
+    EXPECT_EQ(cache.Check(path), result);
+    EXPECT_EQ(cache.Check(path), result);
+  }
+  std::filesystem::remove(FsPath(path));
+  EXPECT_EQ(cache.Check(path), R::kNoFile);
+  std::filesystem::create_directory(FsPath(path));
+  EXPECT_EQ(cache.Check(path), R::kNoFile);
+}
+
 TEST(PhotoCheckTest, ThreeByFourWithinOnePixel) {
   struct {
     int w, h;
