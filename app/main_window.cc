@@ -641,7 +641,8 @@ void TFormMain::UiBitBtnPackageClick() {
     WaitCursor wait;
     check = CheckRosterPhotos(ReadRosterStudents(*session_), session_->store(), rules);
   }
-  // The check read every photo afresh: the key cells show what it found.
+  // Photos may have changed since the grid was drawn: the key cells are drawn again, so that
+  // they agree with the summary.
   ui_->DBGridList->viewport()->update();
   const QString summary = Utf8ToQString(PackageSummaryText(check, rules));
   const QString caption = QString::fromUtf8(kCaptionPackage);
