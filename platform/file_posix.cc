@@ -266,12 +266,6 @@ IoErrorKind IoErrorKindOf(int code) {
   }
 }
 
-bool FileExists(const std::string& path) { return FileSystem::Default().Exists(path); }
-
-bool DirectoryExists(const std::string& path) {
-  return FileSystem::Default().DirectoryExists(path);
-}
-
 bool PathExists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
@@ -283,27 +277,6 @@ std::optional<FileStamp> RegularFileStamp(const std::string& path) {
   return FileStamp{static_cast<uint64_t>(st.st_size),
                    static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
                    static_cast<uint64_t>(st.st_ino)};
-}
-
-bool IsReadOnly(const std::string& path) { return FileSystem::Default().IsReadOnly(path); }
-
-void SetReadOnly(const std::string& path, bool read_only) {
-  try {
-    FileSystem::Default().SetReadOnly(path, read_only);
-  } catch (const IoError&) {
-  }
-}
-
-void ForceDeleteFile(const std::string& path) {
-  SetReadOnly(path, false);
-  try {
-    FileSystem::Default().Remove(path);
-  } catch (const IoError&) {
-  }
-}
-
-bool ForceDirectories(const std::string& path) {
-  return FileSystem::Default().MakeDirectories(path);
 }
 
 }  // namespace mirestal

@@ -285,12 +285,6 @@ IoErrorKind IoErrorKindOf(int code) {
   }
 }
 
-bool FileExists(const std::string& path) { return FileSystem::Default().Exists(path); }
-
-bool DirectoryExists(const std::string& path) {
-  return FileSystem::Default().DirectoryExists(path);
-}
-
 bool PathExists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
 std::optional<FileStamp> RegularFileStamp(const std::string& path) {
@@ -303,27 +297,6 @@ std::optional<FileStamp> RegularFileStamp(const std::string& path) {
                    static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
                                         data.ftLastWriteTime.dwLowDateTime),
                    0};
-}
-
-bool IsReadOnly(const std::string& path) { return FileSystem::Default().IsReadOnly(path); }
-
-void SetReadOnly(const std::string& path, bool read_only) {
-  try {
-    FileSystem::Default().SetReadOnly(path, read_only);
-  } catch (const IoError&) {
-  }
-}
-
-void ForceDeleteFile(const std::string& path) {
-  SetReadOnly(path, false);
-  try {
-    FileSystem::Default().Remove(path);
-  } catch (const IoError&) {
-  }
-}
-
-bool ForceDirectories(const std::string& path) {
-  return FileSystem::Default().MakeDirectories(path);
 }
 
 bool Win32FileSystem::MakeDirectories(const std::string& path) {

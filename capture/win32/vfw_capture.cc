@@ -107,32 +107,38 @@ class VfwCaptureWindow : public CaptureWindow {
     return it->second->proc_(it->second, code, text ? text : "");
   }
 
+  // The module's record and the platform's name their fields alike: one copy serves both ways.
+  template <typename To, typename From>
+  static void CopyParms(const From& f, To& t) {
+    t.dwRequestMicroSecPerFrame = f.dwRequestMicroSecPerFrame;
+    t.fMakeUserHitOKToCapture = f.fMakeUserHitOKToCapture;
+    t.wPercentDropForError = f.wPercentDropForError;
+    t.fYield = f.fYield;
+    t.dwIndexSize = f.dwIndexSize;
+    t.wChunkGranularity = f.wChunkGranularity;
+    t.fUsingDOSMemory = f.fUsingDOSMemory;
+    t.wNumVideoRequested = f.wNumVideoRequested;
+    t.fCaptureAudio = f.fCaptureAudio;
+    t.wNumAudioRequested = f.wNumAudioRequested;
+    t.vKeyAbort = f.vKeyAbort;
+    t.fAbortLeftMouse = f.fAbortLeftMouse;
+    t.fAbortRightMouse = f.fAbortRightMouse;
+    t.fLimitEnabled = f.fLimitEnabled;
+    t.wTimeLimit = f.wTimeLimit;
+    t.fMCIControl = f.fMCIControl;
+    t.fStepMCIDevice = f.fStepMCIDevice;
+    t.dwMCIStartTime = f.dwMCIStartTime;
+    t.dwMCIStopTime = f.dwMCIStopTime;
+    t.fStepCaptureAt2x = f.fStepCaptureAt2x;
+    t.wStepCaptureAverageFrames = f.wStepCaptureAverageFrames;
+    t.dwAudioBufferSize = f.dwAudioBufferSize;
+    t.fDisableWriteCache = f.fDisableWriteCache;
+    t.AVStreamMaster = f.AVStreamMaster;
+  }
+
   static CaptureParms FromPlatform(const CAPTUREPARMS& c) {
     CaptureParms p;
-    p.dwRequestMicroSecPerFrame = c.dwRequestMicroSecPerFrame;
-    p.fMakeUserHitOKToCapture = c.fMakeUserHitOKToCapture;
-    p.wPercentDropForError = c.wPercentDropForError;
-    p.fYield = c.fYield;
-    p.dwIndexSize = c.dwIndexSize;
-    p.wChunkGranularity = c.wChunkGranularity;
-    p.fUsingDOSMemory = c.fUsingDOSMemory;
-    p.wNumVideoRequested = c.wNumVideoRequested;
-    p.fCaptureAudio = c.fCaptureAudio;
-    p.wNumAudioRequested = c.wNumAudioRequested;
-    p.vKeyAbort = c.vKeyAbort;
-    p.fAbortLeftMouse = c.fAbortLeftMouse;
-    p.fAbortRightMouse = c.fAbortRightMouse;
-    p.fLimitEnabled = c.fLimitEnabled;
-    p.wTimeLimit = c.wTimeLimit;
-    p.fMCIControl = c.fMCIControl;
-    p.fStepMCIDevice = c.fStepMCIDevice;
-    p.dwMCIStartTime = c.dwMCIStartTime;
-    p.dwMCIStopTime = c.dwMCIStopTime;
-    p.fStepCaptureAt2x = c.fStepCaptureAt2x;
-    p.wStepCaptureAverageFrames = c.wStepCaptureAverageFrames;
-    p.dwAudioBufferSize = c.dwAudioBufferSize;
-    p.fDisableWriteCache = c.fDisableWriteCache;
-    p.AVStreamMaster = c.AVStreamMaster;
+    CopyParms(c, p);
     return p;
   }
 
@@ -141,30 +147,7 @@ class VfwCaptureWindow : public CaptureWindow {
   CAPTUREPARMS ToPlatform(const CaptureParms& p) {
     CAPTUREPARMS c{};
     Send(WM_CAP_GET_SEQUENCE_SETUP, sizeof c, reinterpret_cast<LPARAM>(&c));
-    c.dwRequestMicroSecPerFrame = p.dwRequestMicroSecPerFrame;
-    c.fMakeUserHitOKToCapture = p.fMakeUserHitOKToCapture;
-    c.wPercentDropForError = p.wPercentDropForError;
-    c.fYield = p.fYield;
-    c.dwIndexSize = p.dwIndexSize;
-    c.wChunkGranularity = p.wChunkGranularity;
-    c.fUsingDOSMemory = p.fUsingDOSMemory;
-    c.wNumVideoRequested = p.wNumVideoRequested;
-    c.fCaptureAudio = p.fCaptureAudio;
-    c.wNumAudioRequested = p.wNumAudioRequested;
-    c.vKeyAbort = p.vKeyAbort;
-    c.fAbortLeftMouse = p.fAbortLeftMouse;
-    c.fAbortRightMouse = p.fAbortRightMouse;
-    c.fLimitEnabled = p.fLimitEnabled;
-    c.wTimeLimit = p.wTimeLimit;
-    c.fMCIControl = p.fMCIControl;
-    c.fStepMCIDevice = p.fStepMCIDevice;
-    c.dwMCIStartTime = p.dwMCIStartTime;
-    c.dwMCIStopTime = p.dwMCIStopTime;
-    c.fStepCaptureAt2x = p.fStepCaptureAt2x;
-    c.wStepCaptureAverageFrames = p.wStepCaptureAverageFrames;
-    c.dwAudioBufferSize = p.dwAudioBufferSize;
-    c.fDisableWriteCache = p.fDisableWriteCache;
-    c.AVStreamMaster = p.AVStreamMaster;
+    CopyParms(p, c);
     return c;
   }
 
