@@ -31,6 +31,7 @@ void DataButton::UpdateEnabled() {
 
 void DataButton::Press() {
   if (!dataset_ || !dialogs_) return;
+  if (before_ && RunGuarded(*dialogs_, before_) != GuardResult::kDone) return;
   if (handler_ && RunGuarded(*dialogs_, handler_) != GuardResult::kDone) return;
   RunGuarded(*dialogs_, [this] { PerformDataAction(*dataset_, action_); });
 }

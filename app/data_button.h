@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <functional>
 
-#include "app/roster_session.h"
+#include "core/roster_session.h"
 
 namespace mirestal {
 
@@ -21,6 +21,8 @@ class DataButton : public QPushButton {
   // Must be called before the first click.
   void Bind(TTableDataSet* dataset, Dialogs* dialogs, DataAction action, unsigned disable_reasons);
   void SetHandler(std::function<void()> handler) { handler_ = std::move(handler); }
+  // Runs first on every press, before the handler and the action.
+  void SetBeforePress(std::function<void()> before) { before_ = std::move(before); }
   // Held down, the button repeats its click after 400 ms and then every 100 ms.
   void SetRepeating(bool on);
 
@@ -38,6 +40,7 @@ class DataButton : public QPushButton {
   DataAction action_ = DataAction::kFirst;
   unsigned reasons_ = 0;
   std::function<void()> handler_;
+  std::function<void()> before_;
 };
 
 }  // namespace mirestal

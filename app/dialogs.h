@@ -8,12 +8,13 @@
 #include <optional>
 #include <vector>
 
+#include "core/window_texts.h"
+
 class QWidget;
 
 namespace mirestal {
 
 // The application title: caption of every information message and error report.
-inline constexpr char kApplicationTitle[] = "Mirestal";
 
 // Message box flags and answers as the windows use them.
 inline constexpr int kMbOk = 0;              // OK only

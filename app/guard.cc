@@ -38,4 +38,22 @@ GuardResult RunGuarded(Dialogs& dialogs, const std::function<void()>& handler) {
   }
 }
 
+void RunNoticeGuarded(const std::function<void()>& notice,
+                      const std::function<void(const std::string&)>& report) {
+  try {
+    notice();
+  } catch (const ESilentStop&) {
+  } catch (const std::exception& e) {
+    try {
+      report(e.what());
+    } catch (...) {
+    }
+  } catch (...) {
+    try {
+      report("Unknown error");
+    } catch (...) {
+    }
+  }
+}
+
 }  // namespace mirestal

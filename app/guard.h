@@ -27,6 +27,13 @@ enum class GuardResult { kDone, kSilentStop, kError };
 // Runs `handler`; an error other than a silent stop is shown with ShowErrorReport.
 GuardResult RunGuarded(Dialogs& dialogs, const std::function<void()>& handler);
 
+// Runs a data-link notice, which the dataset sends from inside its own operations and from the
+// destructors of scopes that suspend the bound controls, often while an error unwinds: nothing
+// may leave it. A silent stop ends it quietly; any other error goes to `report` (which should
+// show it once the event loop is back).
+void RunNoticeGuarded(const std::function<void()>& notice,
+                      const std::function<void(const std::string&)>& report);
+
 // The general error report's text: the message with "." appended when its last byte sorts
 // after "." (a multi-byte last character counts by its bytes, which all do).
 QString ErrorReportText(const std::string& message_utf8);

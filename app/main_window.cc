@@ -9,8 +9,12 @@
 #include <QKeyEvent>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QScreen>
+#include <QTimer>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -21,7 +25,7 @@
 #include "app/guard.h"
 #include "app/info_windows.h"
 #include "app/photo_box.h"
-#include "app/roster_commands.h"
+#include "core/roster_commands.h"
 #include "app/roster_model.h"
 #include "capture/photo_package.h"
 #include "capture/pipeline.h"
@@ -48,34 +52,44 @@ constexpr int kMarkerBox = 150;  // inner width of the marker box; the height is
 constexpr int kMarkerBoxHeight = 200;
 constexpr int kStatusMessageMs = 8000;  // how long a capture's note stays in the status bar
 
-// The busy cursor while alive.
-class WaitCursor {
- public:
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-};
+}  // namespace
 
-// Draws the grid's data cells through the window's hook.
-class RosterGridDelegate : public QStyledItemDelegate {
+// Draws the grid's data cells through the window's hook; in the maintenance mode the first
+// keystroke in a cell editor starts the record's edit.
+class TFormMain::GridDelegate : public QStyledItemDelegate {
  public:
-  RosterGridDelegate(TFormMain* window, QObject* parent)
-      : QStyledItemDelegate(parent), window_(window) {}
+  GridDelegate(TFormMain* window, QObject* parent) : QStyledItemDelegate(parent), window_(window) {}
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override {
     window_->DBGridListDrawColumnCell(painter, option, index, [&] {
       QStyledItemDelegate::paint(painter, option, index);
     });
   }
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override {
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+      const int row = index.row();
+      connect(line, &QLineEdit::textEdited, line, [this, row] { window_->BeginCellEdit(row); });
+    }
+    editor_ = editor;
+    return editor;
+  }
+  // The cell editor open now; null when none.
+  QWidget* editor() const { return editor_.data(); }
+  // Hands the open editor's text to the model.
+  void Commit() {
+    if (QWidget* e = editor_.data()) emit const_cast<GridDelegate*>(this)->commitData(e);
+  }
 
  private:
   TFormMain* window_;
+  mutable QPointer<QWidget> editor_;
 };
 
-}  // namespace
-
-// The window's binding to the roster's data source: state changes and data notices.
+// The window's binding to the roster's data source: state changes and data notices. The notices
+// come from inside the dataset, often from the destructor of a walk scope while an error
+// unwinds: nothing may be thrown out of them.
 class TFormMain::DataSourceLink : public TDataLink {
  public:
   explicit DataSourceLink(TFormMain& window) : window_(window) {
@@ -83,18 +97,76 @@ class TFormMain::DataSourceLink : public TDataLink {
   }
   ~DataSourceLink() override { window_.session().dataset().RemoveDataLink(this); }
   void StateChanged() override {
-    window_.DataSourceDbfStateChange();
-    Refresh();
+    Safely([this] {
+      window_.DataSourceDbfStateChange();
+      Refresh();
+    });
   }
-  void DataSetChanged() override { Refresh(); }
-  void DataSetScrolled() override { Refresh(); }
+  void DataSetChanged() override { Safely([this] { Refresh(); }); }
+  void DataSetScrolled() override { Safely([this] { Refresh(); }); }
 
  private:
   void Refresh() {
     window_.UpdateDataButtons();
     window_.UpdatePositionLabel();
   }
+  void Safely(const std::function<void()>& notice) {
+    RunNoticeGuarded(notice, [this](const std::string& message) { window_.ReportLater(message); });
+  }
   TFormMain& window_;
+};
+
+// A progress dialog owned by the main window for work that can take more than about half a
+// second. It has no cancel button: the work it shows writes files or must finish. A total of 0
+// shows a busy indicator.
+class TFormMain::Progress {
+ public:
+  Progress(TFormMain& window, const char* label, int total)
+      : window_(window),
+        dialog_(QString::fromUtf8(label), QString(), 0, total, &window) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    dialog_.setWindowTitle(QString::fromUtf8(kApplicationTitle));
+    dialog_.setWindowModality(Qt::WindowModal);
+    dialog_.setAutoClose(false);
+    dialog_.setAutoReset(false);
+    dialog_.setMinimumDuration(window.options_.progress_delay_ms);
+    dialog_.setValue(0);
+    if (total == 0) Show();  // nothing would tell it later that the work goes on
+  }
+  ~Progress() { QApplication::restoreOverrideCursor(); }
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+
+  void Step(int done) {
+    if (done == dialog_.value()) return;
+    dialog_.setValue(std::min(done, dialog_.maximum()));
+    Noticed();
+  }
+  void SetTotal(int total) { dialog_.setMaximum(total); }
+  void Show() {
+    dialog_.show();
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    Noticed();
+  }
+  // Hidden while a message is shown in the middle of the work.
+  void Hide() { dialog_.hide(); }
+
+ private:
+  void Noticed() {
+    if (told_ || !dialog_.isVisible()) return;
+    told_ = true;
+    if (window_.options_.progress_shown) window_.options_.progress_shown(dialog_);
+  }
+  TFormMain& window_;
+  QProgressDialog dialog_;
+  bool told_ = false;
+};
+
+// The export that runs now: its progress, and the photos the panel could not show on the way.
+struct TFormMain::ExportRun {
+  Progress* progress = nullptr;
+  int walked = 0;
+  std::vector<std::string> damaged_keys;  // UTF-8
 };
 
 // The capture module's status label (VideoLabel, hidden).
@@ -127,10 +199,10 @@ TFormMain::TFormMain(Options options, QWidget* parent)
   session_->dataset().AfterScroll = [this](TTableDataSet&) { DbfAfterScroll(); };
   session_->dataset().AfterOpen = [this](TTableDataSet&) { model_->TableOpened(); };
 
-  auto* authority = new QLabel(QStringLiteral("市教育考试院  www.exam.example.cn"));
+  auto* authority = new QLabel(QString::fromUtf8(kStatusAuthority));
   authority->setFixedWidth(220);
   ui_->StatusBar1->addWidget(authority);
-  ui_->StatusBar1->addWidget(new QLabel(QStringLiteral("软件编制：信息中心  电话：010-00000000")), 1);
+  ui_->StatusBar1->addWidget(new QLabel(QString::fromUtf8(kStatusAuthor)), 1);
   ui_->StatusBar1->setSizeGripEnabled(false);
   ui_->UiPageControlDetail->setIconSize(QSize(16, 16));
   ui_->UiPageControlDetail->setTabIcon(0, style()->standardIcon(QStyle::SP_FileDialogInfoView));
@@ -194,11 +266,11 @@ void TFormMain::FormCreate() {
   UpdateFrameMarkers();
   ui_->UiPageControlDetail->setCurrentWidget(ui_->TabSheetDescript);
   ui_->UiBitBtnOpen->setFocus();
-  save_dialog_ = {QStringLiteral("Excel文件|*.xls"), QStringLiteral("xls"),
+  save_dialog_ = {QString::fromUtf8(kFilterWorkbook), QStringLiteral("xls"),
                   Utf8ToQString(session_->program_dir()), QString()};
   ui_->UiLabelNote->setText(Utf8ToQString(PhotoNote(session_->program_dir())).replace('\r', '\n'));
   ui_->UiLabelNote->adjustSize();
-  open_dialog_ = {QStringLiteral("dbf文件（*.dbf）|*.dbf|所有文件(*.*)|*.*"), QStringLiteral("dbf"),
+  open_dialog_ = {QString::fromUtf8(kFilterRoster), QStringLiteral("dbf"),
                   Utf8ToQString(session_->program_dir()), QString()};
 }
 
@@ -227,7 +299,8 @@ void TFormMain::SetUpGrid() {
   QTableView* grid = ui_->DBGridList;
   model_ = new RosterModel(session_->dataset());
   grid->setModel(model_);
-  grid->setItemDelegate(new RosterGridDelegate(this, grid));
+  delegate_ = new GridDelegate(this, grid);
+  grid->setItemDelegate(delegate_);
   grid->setSelectionBehavior(QAbstractItemView::SelectRows);
   grid->setSelectionMode(QAbstractItemView::SingleSelection);
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -280,6 +353,9 @@ void TFormMain::SetUpDataButtons() {
   };
   for (const Spec& s : specs) {
     s.button->Bind(ds, dialogs_, s.action, s.reasons);
+    // A cell's typed text reaches its record before any button moves, stores or discards it
+    // (the Alt keys press a button without taking the focus from the cell editor).
+    s.button->SetBeforePress([this] { CommitGridEditor(); });
     data_buttons_.push_back(s.button);
   }
   ui_->dbNavBtnPrior1->SetRepeating(true);
@@ -304,7 +380,7 @@ void TFormMain::FormActivate() {
   const int width = options_.screen_width ? options_.screen_width()
                                           : QGuiApplication::primaryScreen()->size().width();
   if (width >= kMinScreenWidth) return;
-  dialogs_->ShowMessage(QStringLiteral("当前屏幕的分辨率太小，请设置成1024X768或以上"));
+  dialogs_->ShowMessage(QString::fromUtf8(kMsgScreenTooSmall));
   terminated_ = true;
   if (options_.terminate) {
     options_.terminate();
@@ -316,7 +392,7 @@ void TFormMain::FormActivate() {
 bool TFormMain::FormCloseQuery() {
   const TDataSetState s = session_->dataset().State();
   if (s == TDataSetState::dsInactive || s == TDataSetState::dsBrowse) return true;
-  dialogs_->ShowMessage(QStringLiteral("学生信息正处于修改状态中，\r\r请先保存或作废修改内容，再退出窗口"));
+  dialogs_->ShowMessage(QString::fromUtf8(kMsgEditingOnClose));
   return false;
 }
 
@@ -343,7 +419,47 @@ bool TFormMain::DBGridListKeyDown(QKeyEvent* e) {
     Guarded([] { SilentStop(); });  // the grid never deletes a record by itself
     return true;
   }
-  return false;
+  // The maintenance mode's keys on the grid itself (an open cell editor takes its own keys: Esc
+  // there undoes the cell).
+  if (!ui_->CheckBoxEdit->isChecked() || e->modifiers() != Qt::NoModifier) return false;
+  TTableDataSet& ds = session_->dataset();
+  if (!session_->RosterOpen()) return false;
+  switch (e->key()) {
+    case Qt::Key_Escape:  // the cell is undone already: the record's edit goes
+      if (!session_->Editing()) return false;
+      Guarded([&] { PerformDataAction(ds, DataAction::kCancel); });
+      return true;
+    case Qt::Key_Insert:
+      if (session_->Editing()) return false;
+      Guarded([&] { PerformDataAction(ds, DataAction::kInsert); });
+      return true;
+    case Qt::Key_Down:  // down past the last student appends a new one
+      if (ds.State() == TDataSetState::dsInsert || model_->CurrentRow() < 0 ||
+          model_->CurrentRow() != model_->rowCount() - 1) {
+        return false;
+      }
+      Guarded([&] {
+        session_->PostPendingEdit();
+        ds.Append();
+      });
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool TFormMain::BeginCellEdit(int row) {
+  bool editing = false;
+  Guarded([&] {
+    if (!ui_->CheckBoxEdit->isChecked() || row != model_->CurrentRow()) return;
+    if (!session_->Editing()) PerformDataAction(session_->dataset(), DataAction::kEdit);
+    editing = session_->Editing();
+  });
+  return editing;
+}
+
+void TFormMain::CommitGridEditor() {
+  if (delegate_) delegate_->Commit();
 }
 
 bool TFormMain::ApplicationEvents1Wheel(QObject*, int delta) {
@@ -382,7 +498,19 @@ void TFormMain::UiBitBtnOpenClick() {
   if (!path) return;
   form_find_->hide();
   ui_->UiEditFileName->setText(*path);
-  const OpenOutcome outcome = session_->Open(QStringToUtf8(*path));
+  OpenOutcome outcome;
+  {
+    // The first student is shown below, once the open is complete: an error in showing is
+    // then reported as what it is, and never taken for a failed open.
+    const bool refresh = session_->scroll_refresh();
+    session_->set_scroll_refresh(false);
+    struct Restore {
+      RosterSession& session;
+      bool refresh;
+      ~Restore() { session.set_scroll_refresh(refresh); }
+    } restore{*session_, refresh};
+    outcome = session_->Open(QStringToUtf8(*path));
+  }
   if (!outcome.opened) {
     dialogs_->ShowMessage(Utf8ToQString(outcome.message));
     return;
@@ -395,29 +523,20 @@ void TFormMain::UiBitBtnOpenClick() {
 }
 
 void TFormMain::UiBitBtn2Click() {
-  const FileDialogSpec spec{QStringLiteral("excel文件(*.xls)|*.xls"), QStringLiteral("xls"), {}};
+  const FileDialogSpec spec{QString::fromUtf8(kFilterImportWorkbook), QStringLiteral("xls"), {}};
   std::optional<QString> workbook = dialogs_->OpenFile(spec);
   if (!workbook) return;
   ImportRequest request;
   request.workbook_path = QStringToUtf8(*workbook);
   if (session_->dataset().Active()) request.open_roster_path = session_->dataset().TableName;
 
-  // The spreadsheet application takes seconds to start: a busy cursor and a note that cannot be
-  // closed stay up while it runs, and both go on every path.
-  QDialog note(this, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-  note.setWindowTitle(QString::fromUtf8(kApplicationTitle));
-  auto* text = new QLabel(QStringLiteral("正在转换，请稍候。。。"), &note);
-  auto* layout = new QVBoxLayout(&note);
-  layout->setContentsMargins(24, 16, 24, 16);
-  layout->addWidget(text);
-  note.show();
-  WaitCursor wait;
-  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-
+  // The spreadsheet application takes seconds to start: a busy indicator that cannot be
+  // cancelled stays up while it runs, and goes on every path.
+  Progress busy(*this, kMsgConverting, 0);
   ConvertWorkbookToTable(request, [&](const std::string& message, const std::string& caption,
                                       int flags) {
     QApplication::restoreOverrideCursor();
-    note.hide();
+    busy.Hide();
     dialogs_->MessageBox(Utf8ToQString(message), Utf8ToQString(caption), flags);
     QApplication::setOverrideCursor(Qt::WaitCursor);
   });
@@ -427,18 +546,18 @@ void TFormMain::DbfAfterScroll() {
   if (!session_->scroll_refresh()) return;
   ShowStudentPhoto();
   ShowStudentInfo();
+  if (export_run_ && export_run_->progress) export_run_->progress->Step(++export_run_->walked);
 }
 
 void TFormMain::DataSourceDbfStateChange() {
-  const TDataSetState s = session_->dataset().State();
-  const bool editing = s == TDataSetState::dsEdit || s == TDataSetState::dsInsert;
-  const bool was_editing = !ui_->UiPanelTop->isEnabled();  // disabled exactly while editing
+  const bool editing = session_->Editing();
+  const bool edit_ended = session_->EditJustEnded();
   ui_->UiPanelTop->setEnabled(!editing);
   ui_->UiBitBtnCatchPhoto->setEnabled(!editing);
   ui_->UiBitBtnPackage->setEnabled(!editing);
   ui_->UiBitBtnDeletePhoto->setEnabled(!editing);
   // A stored or discarded edit moves no record, yet the panel must show what is now current.
-  if (was_editing && s == TDataSetState::dsBrowse && session_->scroll_refresh()) {
+  if (edit_ended && session_->scroll_refresh()) {
     ShowStudentPhoto();
     ShowStudentInfo();
   }
@@ -480,6 +599,7 @@ void TFormMain::FollowCurrentRow(int row) {
 void TFormMain::GridRowChosen(int row) {
   if (following_ || row < 0 || row == model_->CurrentRow()) return;
   Guarded([&] {
+    CommitGridEditor();
     const int recno = model_->RecNoOfRow(row);
     if (recno > 0) session_->dataset().SetRecNo(recno);
   });
@@ -531,20 +651,20 @@ void TFormMain::dbNavBtnFindClick() {
 
 void TFormMain::FindFormSearch() {
   if (form_find_->SelectedField() < 0) {
-    dialogs_->MessageBox(QStringLiteral("请先选择合适的信息项！"), QStringLiteral("提示"), kMbOk);
+    dialogs_->MessageBox(QString::fromUtf8(kMsgChooseField), QString::fromUtf8(kCaptionHint), kMbOk);
     return;
   }
   TTableDataSet& ds = session_->dataset();
   if (!ds.Active()) return;  // the list is filled only with a roster open
   FindRequest request;
-  request.field_gbk = Trim(QStringToGbk(form_find_->FieldList().at(form_find_->SelectedField())));
+  request.field_index = form_find_->SelectedField();
   request.text_gbk = Trim(QStringToGbk(form_find_->SearchText()));
   request.match = static_cast<FindMatch>(form_find_->MatchMode());
   request.direction = static_cast<FindDirection>(form_find_->Direction());
   const bool found = FindRecord(*session_, request);
   ShowStudentPhoto();
   ShowStudentInfo();
-  if (!found) dialogs_->MessageBox(QStringLiteral("没找到"), QStringLiteral("提示"), kMbOk);
+  if (!found) dialogs_->MessageBox(QString::fromUtf8(kMsgNotFound), QString::fromUtf8(kCaptionHint), kMbOk);
 }
 
 void TFormMain::dbNavBtnEditSumClick() {
@@ -554,8 +674,8 @@ void TFormMain::dbNavBtnEditSumClick() {
   }
   PhotoCoverage coverage;
   {
-    WaitCursor wait;
-    coverage = CountPhotoCoverage(*session_);
+    Progress progress(*this, kProgressCounting, session_->dataset().RecordCount());
+    coverage = CountPhotoCoverage(*session_, [&](int done, int) { progress.Step(done); });
   }
   dialogs_->ShowMessage(Utf8ToQString(PhotoCoverageText(session_->dataset().RecordCount(), coverage)));
   SilentStop();
@@ -565,12 +685,39 @@ void TFormMain::dbNavBtnExportXlsClick() {
   const std::string roster = QStringToUtf8(ui_->UiEditFileName->text());
   FileDialogSpec spec = save_dialog_;
   spec.file_name = Utf8ToQString(DefaultExportName(roster));
+  const std::string target = ChooseTargetToWrite(spec, kMsgExportTargetRefused);
+  TXlsExport exporter(WriteFs());
+  exporter.DataSet = &session_->dataset();
+  exporter.FileName = target;
+  // Each student reached on the walk is shown in the photo panel; photos that cannot be shown
+  // are told once, at the end.
+  ExportRun run;
+  try {
+    Progress progress(*this, kProgressExporting, session_->dataset().RecordCount());
+    run.progress = &progress;
+    export_run_ = &run;
+    struct Done {
+      ExportRun*& run;
+      ~Done() { run = nullptr; }
+    } done{export_run_};
+    exporter.Execute();
+  } catch (const std::exception&) {
+    dialogs_->ShowMessage(QString::fromUtf8(kMsgExportFailed));
+    SilentStop();
+  }
+  std::string text = ExportDoneText(session_->dataset().RecordCount());
+  if (!run.damaged_keys.empty()) text += "\r\r" + DamagedPhotosText(run.damaged_keys);
+  dialogs_->ShowMessage(Utf8ToQString(text));
+  SilentStop();
+}
+
+std::string TFormMain::ChooseTargetToWrite(const FileDialogSpec& spec, const char* refused_text) {
   const std::optional<QString> chosen = dialogs_->SaveFile(spec);
   if (!chosen) SilentStop();
   const std::string target = QStringToUtf8(*chosen);
-  // A roster or its memo file is never a workbook's target: the export would destroy it.
-  if (!ExportTargetAllowed(session_->dataset().TableName, target)) {
-    dialogs_->ShowMessage(QString::fromUtf8(kMsgExportFailed));
+  // A roster or its memo file is never the target of a file a command writes.
+  if (!ExportTargetAllowed(session_->RosterPath(), target)) {
+    dialogs_->ShowMessage(QString::fromUtf8(refused_text));
     SilentStop();
   }
   if (PathExists(target)) {
@@ -578,29 +725,35 @@ void TFormMain::dbNavBtnExportXlsClick() {
                              kMbYesNoDefaultNo) != kIdYes) {
       SilentStop();
     }
-    // The old workbook stays until the new one is complete; it is replaced only then.
+    // The old file stays until the new one is complete; it is replaced only then.
     if (!ClearForReplace(target)) {
       dialogs_->ShowMessage(QString::fromUtf8(kMsgExportCannotDelete));
       SilentStop();
     }
   }
-  TXlsExport exporter(options_.export_fs ? *options_.export_fs : FileSystem::Default());
-  exporter.DataSet = &session_->dataset();
-  exporter.FileName = target;
-  try {
-    exporter.Execute();
-  } catch (const std::exception&) {
-    dialogs_->ShowMessage(QString::fromUtf8(kMsgExportFailed));
-    SilentStop();
-  }
-  dialogs_->ShowMessage(Utf8ToQString(ExportDoneText(session_->dataset().RecordCount())));
-  SilentStop();
+  return target;
+}
+
+void TFormMain::ReportLater(const std::string& message_utf8) {
+  QTimer::singleShot(0, this, [this, message_utf8] { ShowErrorReport(*dialogs_, message_utf8); });
 }
 
 // --- Record maintenance ---
 
 void TFormMain::CheckBoxEditClick() {
   const bool on = ui_->CheckBoxEdit->isChecked();
+  if (!on && session_->Editing()) {
+    // Leaving the mode stores the pending edit (as moving to another row does); when it cannot
+    // be stored the mode stays on, so that it can still be saved or discarded.
+    try {
+      CommitGridEditor();
+      session_->PostPendingEdit();
+    } catch (...) {
+      const QSignalBlocker block(ui_->CheckBoxEdit);
+      ui_->CheckBoxEdit->setChecked(true);
+      throw;
+    }
+  }
   for (DataButton* b : {ui_->dbNavBtnDelete, ui_->dbNavBtnNew, ui_->dbNavBtnSave, ui_->dbNavBtnCancel}) {
     b->setVisible(on);
   }
@@ -619,8 +772,8 @@ void TFormMain::dbNavBtnSaveClick() { ui_->UiPageControlDetail->setCurrentWidget
 void TFormMain::dbNavBtnDeleteClick() {
   ui_->UiPageControlDetail->setCurrentWidget(ui_->TabSheetPhoto);
   const QString question = Utf8ToQString(DeleteQuestionText(*session_));
-  if (dialogs_->MessageBox(question, QStringLiteral("确认"), kMbYesNoDefaultNo) != kIdYes) SilentStop();
-  if (dialogs_->MessageBox(question, QStringLiteral("再次确认"), kMbYesNoDefaultNo) != kIdYes) SilentStop();
+  if (dialogs_->MessageBox(question, QString::fromUtf8(kCaptionConfirm), kMbYesNoDefaultNo) != kIdYes) SilentStop();
+  if (dialogs_->MessageBox(question, QString::fromUtf8(kCaptionConfirmAgain), kMbYesNoDefaultNo) != kIdYes) SilentStop();
   DeleteCurrentStudent(*session_, [this](bool packing) {
     ui_->PanelPack->setVisible(packing);
     // The panel is painted before the pack starts.
@@ -631,15 +784,20 @@ void TFormMain::dbNavBtnDeleteClick() {
 }
 
 void TFormMain::UiBitBtnPackageClick() {
-  if (!session_->dataset().Active() || !session_->has_key()) {
+  if (!session_->RosterOpen()) {
+    dialogs_->ShowMessage(QString::fromUtf8(kMsgNoRosterToPackage));
+    return;
+  }
+  if (!session_->has_key()) {
     dialogs_->ShowMessage(QString::fromUtf8(kMsgNoKeyToPackage));
     return;
   }
   const PhotoRules rules = session_->photo_checks().rules();
   RosterPhotoCheck check;
   {
-    WaitCursor wait;
-    check = CheckRosterPhotos(ReadRosterStudents(*session_), session_->store(), rules);
+    Progress progress(*this, kProgressChecking, session_->dataset().RecordCount());
+    check = CheckRosterPhotos(ReadRosterStudents(*session_), session_->store(), rules,
+                              [&](int done, int) { progress.Step(done); });
   }
   // Photos may have changed since the grid was drawn: the key cells are drawn again, so that
   // they agree with the summary.
@@ -655,27 +813,15 @@ void TFormMain::UiBitBtnPackageClick() {
                            caption, kMbYesNo) != kIdYes) {
     return;
   }
-  const std::string roster = session_->dataset().TableName;
-  FileDialogSpec spec{QStringLiteral("zip文件|*.zip"), QStringLiteral("zip"), {}, caption,
-                      Utf8ToQString(DefaultPackageName(roster))};
-  const std::optional<QString> chosen = dialogs_->SaveFile(spec);
-  if (!chosen) return;
-  const std::string target = QStringToUtf8(*chosen);
-  // Same rule as the export: a roster or its memo file is never overwritten by an archive.
-  if (!ExportTargetAllowed(roster, target)) {
-    dialogs_->ShowMessage(QString::fromUtf8(kMsgPackageTargetRefused));
-    return;
-  }
-  if (PathExists(target) &&
-      dialogs_->MessageBox(QString::fromUtf8(kMsgExportExists), QString::fromUtf8(kCaptionWarning),
-                           kMbYesNoDefaultNo) != kIdYes) {
-    return;
-  }
+  FileDialogSpec spec{QString::fromUtf8(kFilterPackage), QStringLiteral("zip"), {}, caption,
+                      Utf8ToQString(DefaultPackageName(session_->RosterPath()))};
+  const std::string target = ChooseTargetToWrite(spec, kMsgPackageTargetRefused);
   PackageResult result;
   try {
-    WaitCursor wait;
-    result = WritePhotoPackage(check, target, nullptr,
-                               options_.export_fs ? *options_.export_fs : FileSystem::Default());
+    Progress progress(*this, kProgressPacking, 1000);
+    result = WritePhotoPackage(check, target, nullptr, WriteFs(), [&](double share) {
+      progress.Step(static_cast<int>(share * 1000));
+    });
   } catch (const std::exception& e) {
     // The package names the archive and the reason; the old archive, if any, is untouched.
     dialogs_->MessageBox(QString::fromUtf8(kMsgPackageFailed) + QStringLiteral("\r\r") + Utf8ToQString(e.what()),
@@ -722,8 +868,12 @@ void TFormMain::ShowStudentPhoto() {
   try {
     ui_->ImageCatchedPhoto->LoadStoredPhoto(session_->store().ReadWholeFile(*path));
   } catch (const std::exception&) {
-    dialogs_->ShowMessage(QStringLiteral("调入图片文件出错！"));
     ui_->ImageCatchedPhoto->Clear();
+    if (export_run_) {  // told once, after the export
+      export_run_->damaged_keys.push_back(GbkToUtf8(session_->CurrentKey()));
+    } else {
+      dialogs_->ShowMessage(QString::fromUtf8(kMsgPhotoLoadFailed));
+    }
   }
 }
 
@@ -731,10 +881,10 @@ void TFormMain::UiBitBtnDeletePhotoClick() {
   if (!session_->has_key()) return;
   const std::optional<std::string> path = session_->CurrentPhotoPath();
   if (!path || !PhotoStore::PhotoExists(*path)) {
-    dialogs_->ShowMessage(QStringLiteral("无对应的照片文件"));
+    dialogs_->ShowMessage(QString::fromUtf8(kMsgNoPhotoFile));
     return;
   }
-  if (dialogs_->MessageBox(QStringLiteral("确认要删除该照片吗？"), QStringLiteral("警告"),
+  if (dialogs_->MessageBox(QString::fromUtf8(kMsgDeletePhotoQuestion), QString::fromUtf8(kCaptionWarning),
                            kMbYesNoDefaultNo) != kIdYes) {
     return;
   }

@@ -9,10 +9,11 @@
 #include <string>
 
 #include "app/dialogs.h"
-#include "app/roster_session.h"
+#include "core/roster_session.h"
 
 class QDialog;
 class QKeyEvent;
+class QProgressDialog;
 class QPainter;
 class QStyleOptionViewItem;
 class QModelIndex;
@@ -49,6 +50,10 @@ class TFormMain : public QMainWindow {
     // Modal windows (the photo report guide, the about box) are shown through this; empty:
     // exec(). Tests and the tour look at them and close them.
     std::function<void(QDialog&)> show_modal;
+    // Long work shows a progress dialog once it has run this long (milliseconds).
+    int progress_delay_ms = 500;
+    // Told once when a progress dialog comes up (the tour takes its picture).
+    std::function<void(QProgressDialog&)> progress_shown;
   };
 
   explicit TFormMain(Options options, QWidget* parent = nullptr);
@@ -105,6 +110,11 @@ class TFormMain : public QMainWindow {
   bool terminated() const { return terminated_; }
   // Runs `handler` through the guard with this window's dialogs.
   void Guarded(const std::function<void()>& handler);
+  // Maintenance mode: the operator typed into a cell of `row`; the record's edit starts now, so
+  // that closing the window or moving away cannot lose the text. False when it cannot start.
+  bool BeginCellEdit(int row);
+  // Hands the text of an open cell editor to its record before the dataset moves or stores.
+  void CommitGridEditor();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -114,6 +124,9 @@ class TFormMain : public QMainWindow {
  private:
   class DataSourceLink;
   class StatusLabel;
+  class Progress;
+  class GridDelegate;
+  struct ExportRun;
   void FormCreate();
   void SetUpDataButtons();
   void SetUpGrid();
@@ -125,6 +138,14 @@ class TFormMain : public QMainWindow {
   void SizeGridColumns();
   void ShowCaptureMessage(int kind, const std::string& text);
   void ShowModal(QDialog& dialog);
+  // The save dialog for a file a command writes, then the checks every such command makes: a
+  // target the file rule refuses is reported with `refused_text`; an existing file is replaced
+  // only after Yes and only when it can be. Returns the target; a silent stop otherwise.
+  std::string ChooseTargetToWrite(const FileDialogSpec& spec, const char* refused_text);
+  // An error inside the data link's notices (which run inside destructors of walk scopes) is
+  // reported once the event loop is back, never thrown through them.
+  void ReportLater(const std::string& message_utf8);
+  FileSystem& WriteFs() { return options_.export_fs ? *options_.export_fs : FileSystem::Default(); }
 
   std::unique_ptr<Ui::TFormMain> ui_;
   Options options_;
@@ -139,6 +160,8 @@ class TFormMain : public QMainWindow {
   FileDialogSpec save_dialog_;
   std::vector<DataButton*> data_buttons_;
   bool following_ = false;  // the grid is being moved to the dataset's current row
+  ExportRun* export_run_ = nullptr;  // the export in progress, while one runs
+  GridDelegate* delegate_ = nullptr;
   bool terminated_ = false;
 };
 

@@ -9,7 +9,7 @@
 #include <QAbstractTableModel>
 #include <string>
 
-#include "app/roster_rows.h"
+#include "core/roster_rows.h"
 #include "table/dataset.h"
 
 namespace mirestal {

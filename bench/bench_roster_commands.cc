@@ -17,7 +17,7 @@
 
 #include "app/dialogs.h"
 #include "app/main_window.h"
-#include "app/roster_commands.h"
+#include "core/roster_commands.h"
 #include "platform/file.h"
 #include "tests/testutil/testutil.h"
 #include "ui_main_window.h"
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
       t = Clock::now();
       missing = CountMissingPhotos(session);
       count.push_back(Ms(t));
-      FindRequest request{"\xD0\xD5\xC3\xFB", "\xD5\xC5", FindMatch::kContains, FindDirection::kFromFirst};
+      FindRequest request{session.dataset().FieldByName("\xD0\xD5\xC3\xFB").Index(), "\xD5\xC5", FindMatch::kContains, FindDirection::kFromFirst};
       t = Clock::now();
       if (FindRecord(session, request)) return 1;
       find.push_back(Ms(t));

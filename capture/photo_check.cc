@@ -232,7 +232,8 @@ bool IsPhotoTempFileName(std::string_view name) {
 }
 
 RosterPhotoCheck CheckRosterPhotos(const std::vector<RosterStudent>& students,
-                                   const PhotoStore& store, const PhotoRules& rules) {
+                                   const PhotoStore& store, const PhotoRules& rules,
+                                   const std::function<void(int, int)>& progress) {
   RosterPhotoCheck out;
   out.folder = store.PhotoFolder();
 
@@ -257,8 +258,10 @@ RosterPhotoCheck CheckRosterPhotos(const std::vector<RosterStudent>& students,
   std::unordered_map<std::string, int> by_name;   // exact photo name -> first student
   std::unordered_map<std::string, int> by_loose;  // folded key -> first student
   out.students.reserve(students.size());
+  const int total = static_cast<int>(students.size());
   for (const RosterStudent& s : students) {
     const int index = static_cast<int>(out.students.size());
+    if (progress) progress(index, total);
     StudentPhoto& r = out.students.emplace_back();
     r.student = s;
     const std::string_view key = TrimKey(s.key_gbk);
@@ -297,6 +300,7 @@ RosterPhotoCheck CheckRosterPhotos(const std::vector<RosterStudent>& students,
       ++out.invalid;
     }
   }
+  if (progress) progress(total, total);
 
   for (const auto& [name, entry] : entries) {
     if (entry.claimed) continue;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -132,8 +133,10 @@ struct RosterPhotoCheck {
 
 // Lists the store's photo folder once and checks it against `students`; photos are read through
 // the store. Every folder entry that no student claims is a stray.
+// `progress` hears (students checked, students in all) before each student and at the end.
 RosterPhotoCheck CheckRosterPhotos(const std::vector<RosterStudent>& students,
-                                   const PhotoStore& store, const PhotoRules& rules);
+                                   const PhotoStore& store, const PhotoRules& rules,
+                                   const std::function<void(int, int)>& progress = {});
 
 // True for the names PhotoStore::WritePhoto gives its temporary files.
 bool IsPhotoTempFileName(std::string_view name);

@@ -127,7 +127,8 @@ bool IsInsideFolder(const std::string& path, const std::string& folder) {
 }
 
 PackageResult WritePhotoPackage(const RosterPhotoCheck& check, const std::string& zip_path,
-                                const std::vector<bool>* selected, FileSystem& fs) {
+                                const std::vector<bool>* selected, FileSystem& fs,
+                                const std::function<void(double)>& progress) {
   const auto packaged = [&](size_t i) {
     return check.students[i].state == StudentPhotoState::kValid &&
            (selected == nullptr || (i < selected->size() && (*selected)[i]));
@@ -190,6 +191,14 @@ PackageResult WritePhotoPackage(const RosterPhotoCheck& check, const std::string
     }
     ++result.photos;
     result.bytes += s.check.bytes;
+  }
+  if (progress) {
+    zip_register_progress_callback_with_state(
+        archive.get(), 0.01,
+        [](zip_t*, double share, void* state) {
+          (*static_cast<const std::function<void(double)>*>(state))(share);
+        },
+        nullptr, const_cast<std::function<void(double)>*>(&progress));
   }
   // libzip writes a temporary file beside the target and renames it over the target only when
   // everything was written; on failure it removes the temporary file.

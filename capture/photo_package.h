@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,9 +32,11 @@ struct PackageResult {
 // target inside the photo folder, a target that is a folder, a missing or read-only folder. Photos
 // are read through `fs` at the time of writing; one that is no longer the regular file of the size
 // checked fails the package.
+// `progress` hears the share written (0 to 1) while the archive is written.
 PackageResult WritePhotoPackage(const RosterPhotoCheck& check, const std::string& zip_path,
                                 const std::vector<bool>* selected = nullptr,
-                                FileSystem& fs = FileSystem::Default());
+                                FileSystem& fs = FileSystem::Default(),
+                                const std::function<void(double)>& progress = {});
 
 // True when `path` is inside `folder` (or is the folder), symbolic links and ".." resolved as
 // far as the paths exist.

@@ -122,6 +122,7 @@ void TTableDataSet::Open() {
     ++generation_;
     modified_ = false;
     new_place_ = TNewRecordPlace::kNone;
+    current_recno_ = 0;
     table_->Go(kMoveTop);
     has_current_ = !table_->AtEnd() && !table_->AtBegin() && table_->CurrentRecord() > 0;
     if (has_current_) TakeCurrent();
@@ -179,6 +180,7 @@ void TTableDataSet::Close() {
   fields_.clear();
   std::unique_ptr<DbfTable> table = std::move(table_);
   has_current_ = false;
+  current_recno_ = 0;  // no record: the next table must not inherit this one's position
   eof_ = bof_ = true;
   rows_.reset();
   shared_rows_.clear();

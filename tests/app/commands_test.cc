@@ -5,6 +5,8 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QImage>
+#include <QLineEdit>
+#include <QProgressDialog>
 #include <QTest>
 #include <filesystem>
 #include <memory>
@@ -13,13 +15,14 @@
 #include "app/form_find.h"
 #include "app/info_windows.h"
 #include "app/main_window.h"
-#include "app/roster_commands.h"
+#include "core/roster_commands.h"
 #include "app/roster_model.h"
 #include "capture/bitmap.h"
 #include "capture/fake_camera.h"
 #include "capture/video_cap.h"
 #include "platform/fault_file.h"
 #include "platform/file.h"
+#include "platform/text.h"
 #include "tests/app/roster_files.h"
 #include "ui_form_find.h"
 #include "ui_main_window.h"
@@ -48,6 +51,9 @@ class CommandsTest : public ::testing::Test {
     o.screen_width = [] { return 1280; };
     o.export_fs = &export_fs_;
     o.show_modal = [this](QDialog& d) { modal_(d); };
+    o.maintenance = maintenance_;
+    o.progress_delay_ms = 0;
+    o.progress_shown = [this](QProgressDialog&) { ++progress_shown_; };
     window_ = std::make_unique<TFormMain>(std::move(o));
     return *window_;
   }
@@ -77,6 +83,8 @@ class CommandsTest : public ::testing::Test {
   FaultFileSystem export_fs_;
   FakeCaptureBackend camera_;
   std::function<void(QDialog&)> modal_ = [](QDialog&) {};
+  bool maintenance_ = false;
+  int progress_shown_ = 0;
   std::unique_ptr<TFormMain> window_;
 };
 
@@ -255,6 +263,27 @@ TEST_F(FindTest, ExactSearchTrimsBothSidesAndShowsTheStudent) {
   EXPECT_EQ(ds().RecNo(), 5);
 }
 
+// The field goes by its place in the list: a name whose bytes are not text (0xFF) still works.
+TEST_F(FindTest, AFieldIsFoundByItsPlaceWhateverItsName) {
+  Make();
+  testing::DbfBuilder b;
+  b.Field("\xFFN", 'C', 10).Field(G("考籍号"), 'C', 17);
+  b.Record({"abc", KeyOf(1)}).Record({"xyz", KeyOf(2)});
+  const std::string path = dir_.File("odd.dbf");
+  testing::WriteFile(path, b.Build());
+  dialogs_.QueueFile(QString::fromStdString(path));
+  ui().UiBitBtnOpen->click();
+  dialogs_.ClearLog();
+  Ui::TFormFind& f = *window_->FormFind()->ui();
+  f.ComboBoxField->setCurrentIndex(0);
+  f.EditContext->setText(QStringLiteral("xyz"));
+  f.RadioMatch0->setChecked(true);
+  f.RadioDirection0->setChecked(true);
+  f.UiBitBtnFind->click();
+  EXPECT_EQ(ds().RecNo(), 2);
+  EXPECT_TRUE(dialogs_.Texts().isEmpty()) << dialogs_.Texts().join(QLatin1Char('|')).toStdString();
+}
+
 TEST_F(FindTest, DirectionOneStepsThroughMatchesToNotFoundOnTheLast) {
   Make();
   Open({.students = 12});
@@ -320,6 +349,10 @@ TEST(ExportNameTest, DefaultNameCutsFourBytes) {
   EXPECT_EQ(DefaultExportName("D:\\名单\\高一.dbf"), "D:\\名单\\高一.xls");
   EXPECT_EQ(DefaultExportName("D:\\data.dbase"), "D:\\data.d.xls");
   EXPECT_EQ(DefaultExportName("/x/高一.dbf"), "/x/高一.xls");
+  // Four bytes of the name as the roster's text: two Chinese characters, never half of one.
+  EXPECT_EQ(DefaultExportName("学生名单"), "学生.xls");
+  EXPECT_EQ(DefaultExportName("a学生名"), "a学.xls");
+  EXPECT_EQ(DefaultExportName("x名单a"), "x.xls");
 }
 
 class ExportTest : public CommandsTest {
@@ -388,6 +421,19 @@ TEST_F(ExportTest, AFailedExportKeepsTheOldWorkbook) {
   EXPECT_TRUE(testing::ReadFile(target) == "old") << "the old workbook was replaced";
 }
 
+TEST_F(ExportTest, DamagedPhotosOnTheWayAreToldOnceAfterTheExport) {
+  Make();
+  Open({.students = 4});
+  AddBadPhoto(2);
+  AddBadPhoto(3);
+  dialogs_.ClearLog();
+  Export(dir_.File("out.xls"));
+  EXPECT_EQ(dialogs_.Texts(),
+            QStringList{QString::fromStdString(std::string("导出完毕！\r\r共导出4个学生的信息\r\r") +
+                                      DamagedPhotosText({KeyOf(2), KeyOf(3)}))});
+  EXPECT_GE(progress_shown_, 1);
+}
+
 TEST_F(ExportTest, ATableFileIsNeverATarget) {
   Make();
   const std::string roster = Open({.students = 2});
@@ -399,7 +445,7 @@ TEST_F(ExportTest, ATableFileIsNeverATarget) {
     SCOPED_TRACE(target);
     dialogs_.ClearLog();
     Export(target);
-    EXPECT_EQ(dialogs_.Texts(), QStringList{QStringLiteral("导出Excel文件失败！\r\r请确认你是否已经安装了Office软件！")});
+    EXPECT_EQ(dialogs_.Texts(), QStringList{QStringLiteral("不能用学生数据文件作为导出文件！")});
   }
   EXPECT_EQ(testing::ReadFile(roster), before);
   EXPECT_EQ(testing::ReadFile(memo), "memo");
@@ -479,13 +525,18 @@ TEST_F(CommandsTest, DeletingAStudentPacksRemovesThePhotoAndPositions) {
     int deleted;
     int recno_after;  // 0: empty table
     int key_after;
+    std::set<int> earlier = {};  // deleted before
   };
-  for (const Case& c : {Case{5, 3, 3, 4}, Case{5, 5, 4, 4}, Case{1, 1, 0, 0}}) {
+  // With records 2 and 3 deleted earlier, deleting the fifth student makes the sixth current
+  // (record 3 after the pack), not the eighth.
+  const std::set<int> earlier{2, 3};
+  for (const Case& c : {Case{5, 3, 3, 4}, Case{5, 5, 4, 4}, Case{1, 1, 0, 0}, Case{8, 5, 3, 6, earlier}}) {
     SCOPED_TRACE(c.deleted);
     window_.reset();
     CaptureResetForTests();
     Make();
-    Open({.students = c.students}, "d" + std::to_string(c.students) + std::to_string(c.deleted) + ".dbf");
+    Open({.students = c.students, .deleted = c.earlier},
+         "d" + std::to_string(c.students) + std::to_string(c.deleted) + ".dbf");
     AddPhoto(c.deleted);
     ds().SetRecNo(c.deleted);
     ui().UiPageControlDetail->setCurrentWidget(ui().TabSheetDescript);
@@ -498,7 +549,7 @@ TEST_F(CommandsTest, DeletingAStudentPacksRemovesThePhotoAndPositions) {
     EXPECT_EQ(dialogs_.log()[0].caption, QStringLiteral("确认"));
     EXPECT_EQ(dialogs_.log()[1].caption, QStringLiteral("再次确认"));
     EXPECT_EQ(dialogs_.log()[1].flags, kMbYesNoDefaultNo);
-    EXPECT_EQ(ds().RecordCount(), c.students - 1);
+    EXPECT_EQ(ds().RecordCount(), c.students - 1 - static_cast<int>(c.earlier.size()));
     EXPECT_FALSE(PathExists(PhotoPath(c.deleted)));
     EXPECT_TRUE(ui().PanelPack->isHidden());
     EXPECT_EQ(ui().UiPageControlDetail->currentWidget(), ui().TabSheetPhoto);
@@ -545,6 +596,70 @@ TEST_F(CommandsTest, PendingNewStudentIsARowOfItsOwnWhereItWillBePlaced) {
   }
 }
 
+TEST_F(CommandsTest, PackageNamesAMissingRosterAndForgetsAnEarlierRostersPosition) {
+  Make();
+  window_->UiBitBtnPackageClick();
+  EXPECT_EQ(LastText(), QString::fromUtf8(kMsgNoRosterToPackage));
+  Open({.students = 12});
+  ui().dbNavBtnLast->Press();
+  Open({.students = 2, .deleted = {1, 2}}, "empty.dbf");
+  dialogs_.ClearLog();
+  window_->UiBitBtnPackageClick();
+  ASSERT_EQ(dialogs_.Texts().size(), 1);
+  EXPECT_TRUE(LastText().endsWith(QString::fromUtf8(kMsgNothingToPackage))) << LastText().toStdString();
+}
+
+TEST_F(CommandsTest, MaintenanceGridKeepsTypedTextAndHasItsKeys) {
+  maintenance_ = true;
+  Make();
+  Open({.students = 3});
+  ui().CheckBoxEdit->setChecked(true);
+  QTableView* grid = ui().DBGridList;
+  const int name_column = ds().FieldByName(G("姓名")).Index();
+  const auto name_of = [&](int recno) {
+    TRecordView view(ds());
+    view.Load(recno);
+    return Trim(ds().FieldByName(G("姓名")).AsString(view));
+  };
+  // Typing starts the record's edit at once: closing is refused, nothing is lost.
+  const QModelIndex cell = window_->model()->index(0, name_column);
+  grid->setCurrentIndex(cell);
+  grid->edit(cell);
+  auto* editor = grid->viewport()->findChild<QLineEdit*>();
+  ASSERT_NE(editor, nullptr);
+  editor->selectAll();
+  QTest::keyClicks(editor, QStringLiteral("Li Ming"));
+  EXPECT_EQ(ds().State(), TDataSetState::dsEdit);
+  EXPECT_FALSE(window_->FormCloseQuery());
+  // A button pressed by its Alt key (the editor keeps the focus) stores the typed text too.
+  ui().dbNavBtnSave->Press();
+  EXPECT_EQ(ds().State(), TDataSetState::dsBrowse);
+  EXPECT_EQ(name_of(1), "Li Ming");
+  // Esc on the grid discards the record's edit; Insert inserts; Down past the last appends.
+  grid->setFocus();
+  ds().Edit();
+  QTest::keyClick(grid, Qt::Key_Escape);
+  EXPECT_EQ(ds().State(), TDataSetState::dsBrowse);
+  QTest::keyClick(grid, Qt::Key_Insert);
+  EXPECT_EQ(ds().State(), TDataSetState::dsInsert);
+  QTest::keyClick(grid, Qt::Key_Escape);
+  ds().Last();
+  QTest::keyClick(grid, Qt::Key_Down);
+  EXPECT_EQ(ds().State(), TDataSetState::dsInsert);
+  EXPECT_EQ(ds().NewRecordPlace(), TNewRecordPlace::kAppend);
+  ds().Cancel();
+  EXPECT_EQ(ds().RecordCount(), 3);
+  // Leaving the mode during an edit stores it instead of leaving a read-only grid stuck.
+  ds().SetRecNo(2);
+  ds().Edit();
+  ds().FieldByName(G("姓名")).SetAsString(G("改"));
+  ui().CheckBoxEdit->setChecked(false);
+  EXPECT_EQ(ds().State(), TDataSetState::dsBrowse);
+  EXPECT_EQ(name_of(2), G("改"));
+  EXPECT_TRUE(window_->FormCloseQuery());
+  dialogs_.ClearLog();
+}
+
 TEST_F(CommandsTest, AnsweringNoDeletesNothing) {
   Make();
   Open({.students = 3});
@@ -587,7 +702,8 @@ TEST(WalkTest, AWalkFailingHalfWayRestoresRefreshAndControls) {
   ASSERT_TRUE(session.Open(path).opened);
   // Another program cuts the file short under the open roster: the walks fail half way.
   std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
-  const FindRequest request{G("姓名"), G("无此人"), FindMatch::kContains, FindDirection::kFromFirst};
+  const FindRequest request{session.dataset().FieldByName(G("姓名")).Index(), G("无此人"),
+                            FindMatch::kContains, FindDirection::kFromFirst};
   const std::function<void()> walks[] = {
       [&] { CountMissingPhotos(session); },
       [&] { FindRecord(session, request); },

@@ -4,7 +4,7 @@
 
 #include "app/dialogs.h"
 #include "app/guard.h"
-#include "app/roster_session.h"
+#include "core/roster_session.h"
 #include "tests/app/roster_files.h"
 
 namespace mirestal {
@@ -152,6 +152,37 @@ TEST_F(SessionTest, AWalkThatFailsHalfWayRestoresRefreshAndControls) {
       EDatabaseError);
   EXPECT_TRUE(session_.scroll_refresh());
   EXPECT_FALSE(session_.dataset().ControlsDisabled());
+}
+
+TEST_F(SessionTest, AnOpenWhoseHandlersFailIsTakenBackWhole) {
+  const std::string good = WriteRoster(dir_, "good.dbf", {});
+  session_.dataset().AfterScroll = [](TTableDataSet&) { throw std::runtime_error("cannot show"); };
+  const OpenOutcome outcome = session_.Open(good);
+  EXPECT_FALSE(outcome.opened);
+  EXPECT_FALSE(session_.dataset().Active()) << "reported as not opened, yet left open";
+  session_.dataset().AfterScroll = nullptr;
+}
+
+// A data-link notice that fails inside the destructor of a walk scope is reported, never thrown
+// out of the destructor (which would end the program).
+TEST_F(SessionTest, ANoticeFailingWhileAWalkUnwindsIsReportedNotThrown) {
+  ASSERT_TRUE(session_.Open(WriteRoster(dir_, "n.dbf", {})).opened);
+  struct FailingLink : TDataLink {
+    std::vector<std::string> reported;
+    void DataSetChanged() override {
+      RunNoticeGuarded([] { throw std::runtime_error("label failed"); },
+                       [this](const std::string& m) { reported.push_back(m); });
+    }
+  } link;
+  session_.dataset().AddDataLink(&link);
+  EXPECT_THROW(
+      {
+        TableWalkScope walk(session_);
+        session_.dataset().FieldByName("NO_SUCH_FIELD");
+      },
+      EDatabaseError);
+  EXPECT_EQ(link.reported, std::vector<std::string>{"label failed"});
+  session_.dataset().RemoveDataLink(&link);
 }
 
 TEST(Guard, SilentStopShowsNothingAndErrorsAreReported) {

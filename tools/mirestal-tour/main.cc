@@ -7,6 +7,8 @@
 // shown) after each step as OUTDIR/NN-step.png, and every message the program showed to
 // OUTDIR/messages.txt. OUTDIR is also the program folder: photos land in OUTDIR/照片/.
 #include <QApplication>
+#include <QPainter>
+#include <QProgressDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -53,6 +55,19 @@ class Tour {
   Tour(QString out, TFormMain& window) : out_(std::move(out)), window_(window) {}
 
   void Shot(const char* step) { ShotOf(&window_, step); }
+  // The main window with a dialog of its own drawn where it stands over it.
+  void ShotWithDialog(QWidget* dialog, const char* step) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    QPixmap picture = window_.grab();
+    {
+      QPainter painter(&picture);
+      painter.drawPixmap(dialog->mapToGlobal(QPoint(0, 0)) - window_.mapToGlobal(QPoint(0, 0)),
+                         dialog->grab());
+    }
+    const QString name = QStringLiteral("%1/%2-%3.png").arg(out_).arg(++shot_, 2, 10, QLatin1Char('0')).arg(QLatin1String(step));
+    if (!picture.save(name)) std::fprintf(stderr, "cannot save %s\n", qPrintable(name));
+    std::printf("%s  %s\n", qPrintable(name), qPrintable(window_.ui()->DBStatusLabel1->text()));
+  }
   void ShotOf(QWidget* widget, const char* step) {
     QCoreApplication::processEvents();
     const QString name = QStringLiteral("%1/%2-%3.png").arg(out_).arg(++shot_, 2, 10, QLatin1Char('0')).arg(QLatin1String(step));
@@ -111,6 +126,11 @@ int main(int argc, char** argv) {
       d.show();
       if (current_tour) current_tour->ShotOf(&d, modal_step);
       Key(&d, Qt::Key_Return);
+    };
+    // Long work shows its progress dialog at once, and each is photographed over the window.
+    options.progress_delay_ms = 0;
+    options.progress_shown = [&](QProgressDialog& d) {
+      if (current_tour) current_tour->ShotWithDialog(&d, "progress");
     };
     TFormMain window(std::move(options));
     window.show();

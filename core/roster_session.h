@@ -10,14 +10,12 @@
 
 #include "capture/photo_check.h"
 #include "capture/photo_store.h"
+#include "core/window_texts.h"
 #include "platform/file.h"
 #include "table/dataset.h"
 
 namespace mirestal {
 
-// The key field's name (UTF-8) and the name shown while no roster with it is open.
-inline constexpr char kKeyFieldName[] = "考籍号";
-inline constexpr char kNoKeyFieldName[] = "None";
 
 // Why a data button is disabled; also the conditions that hold at a moment.
 enum DataCondition : unsigned {
@@ -72,7 +70,8 @@ class RosterSession {
   void set_scroll_refresh(bool on) { scroll_refresh_ = on; }
 
   // Closes the dataset, opens `path` (UTF-8 full path) as a roster and decides the key field.
-  // A failed open leaves the dataset closed and answers the open-failure message; a roster
+  // A failed open (the dataset's own handlers failing included) leaves the dataset closed and
+  // answers the open-failure message; a roster
   // without the key field stays open and answers the missing-key message. The dataset's
   // bound controls are suspended meanwhile and resumed on every path.
   OpenOutcome Open(const std::string& path);
@@ -82,6 +81,16 @@ class RosterSession {
   int FindListSelection() const;
 
   bool RosterHasRecords() const;
+  bool RosterOpen() const { return dataset_.Active(); }
+  // The open roster's path as it was opened (UTF-8); empty when none is open.
+  std::string RosterPath() const { return dataset_.Active() ? dataset_.TableName : std::string(); }
+  // A record is being edited or inserted.
+  bool Editing() const;
+  // Called on every state notice: true when an edit or insert has just ended (stored or
+  // discarded), which moves no record yet changes what the current student is.
+  bool EditJustEnded();
+  // Stores a pending edit or insert; nothing when none.
+  void PostPendingEdit();
   StudentInfoTexts StudentInfo();
   // The current student's key value as text (GBK); empty when none.
   std::string CurrentKey();
@@ -99,6 +108,7 @@ class RosterSession {
   std::string key_field_name_;
   bool has_key_ = false;
   bool scroll_refresh_ = true;
+  bool was_editing_ = false;
 };
 
 // Clears the scroll-refresh flag and suspends the bound controls for a walk through the table;

@@ -10,10 +10,14 @@
 #include <string_view>
 #include <vector>
 
-#include "app/roster_session.h"
+#include "core/roster_session.h"
 #include "capture/photo_check.h"
+#include "core/window_texts.h"
 
 namespace mirestal {
+
+// Told of each student a walk has passed: (students done, students in all).
+using WalkProgress = std::function<void(int done, int total)>;
 
 // --- Photo coverage ---
 
@@ -39,13 +43,12 @@ struct PhotoCoverage {
   int invalid = 0;  // a photo file that fails the photo check
 };
 // The same walk, also checking each photo present (through the session's cache).
-PhotoCoverage CountPhotoCoverage(RosterSession& session);
+PhotoCoverage CountPhotoCoverage(RosterSession& session, const WalkProgress& progress = {});
 
 // "120个学生中共有 5 个没有照片" (UTF-8).
 std::string MissingPhotoText(int students, int missing);
 // The count's message: the missing line, then a line of its own for invalid photos when any.
 std::string PhotoCoverageText(int students, const PhotoCoverage& coverage);
-inline constexpr char kMsgNoKeyToCount[] = "没有“考籍号”字段，无法统计！";
 
 // --- Find ---
 
@@ -58,7 +61,7 @@ enum class FindDirection { kFromFirst = 0, kFromNext = 1 };
 bool FindMatches(std::string_view value_gbk, std::string_view text_gbk, FindMatch match);
 
 struct FindRequest {
-  std::string field_gbk;  // field name, trimmed
+  int field_index = 0;    // the field, by its place in the table
   std::string text_gbk;   // search text, trimmed
   FindMatch match = FindMatch::kExact;
   FindDirection direction = FindDirection::kFromFirst;
@@ -71,7 +74,8 @@ bool FindRecord(RosterSession& session, const FindRequest& request);
 
 // --- Export ---
 
-// The proposed workbook name: the roster path without its last 4 bytes, then ".xls".
+// The proposed workbook name: the roster path without its last 4 bytes (counted in GBK, as the
+// roster's texts are; a character is never cut in half), then ".xls".
 std::string DefaultExportName(const std::string& roster_path);
 
 // Whether `target` may receive the export: not the open roster, not its memo file (by name or by
@@ -79,11 +83,9 @@ std::string DefaultExportName(const std::string& roster_path);
 // roster.
 bool ExportTargetAllowed(const std::string& roster_path, const std::string& target);
 
-inline constexpr char kMsgExportExists[] = "目标文件已经存在，是否覆盖？";
-inline constexpr char kCaptionWarning[] = "警告";
-inline constexpr char kMsgExportCannotDelete[] =
-    "目标文件无法删除，\r\r请确认是否该文件已经被打开了，或存在其他问题！";
-inline constexpr char kMsgExportFailed[] = "导出Excel文件失败！\r\r请确认你是否已经安装了Office软件！";
+// The photos the export's walk could not show (keys, UTF-8), told once after it: the heading,
+// then at most `max_keys` keys and how many more there are; lines joined by "\r".
+std::string DamagedPhotosText(const std::vector<std::string>& keys, int max_keys = 10);
 // "导出完毕！\r\r共导出120个学生的信息" (UTF-8).
 std::string ExportDoneText(int students);
 
@@ -107,12 +109,6 @@ std::string DefaultPackageName(const std::string& roster_path);
 // "打包完毕！\r\r共打包 N 张照片：\rPATH" (UTF-8).
 std::string PackageDoneText(int photos, const std::string& zip_path);
 
-inline constexpr char kCaptionPackage[] = "打包上报";
-inline constexpr char kMsgNoKeyToPackage[] = "没有“考籍号”字段，无法打包！";
-inline constexpr char kMsgNothingToPackage[] = "没有合格的照片，无法打包！";
-inline constexpr char kMsgPackageQuestion[] = "是否把合格的照片打包成上报用的zip文件？";
-inline constexpr char kMsgPackageTargetRefused[] = "不能用学生数据文件作为打包文件！";
-inline constexpr char kMsgPackageFailed[] = "打包失败！";
 
 }  // namespace mirestal
 
@@ -125,8 +121,8 @@ namespace mirestal {
 // by "\r" (UTF-8).
 std::string DeleteQuestionText(RosterSession& session);
 
-// Deletes the current student: the record is deleted and the table packed, then the record at
-// the deleted one's position (or the new last one) becomes current, and only then is the
+// Deletes the current student: the record is deleted and the table packed, then the student at
+// the deleted one's place in the grid (or the new last one) becomes current, and only then is the
 // student's photo file deleted, so a failed delete or pack keeps the photo. `packing(true)` is
 // called before the pack and `packing(false)` on every path after it. A photo file that cannot
 // be deleted is left without a report.

@@ -1,4 +1,4 @@
-#include "app/roster_session.h"
+#include "core/roster_session.h"
 
 #include "platform/gbk.h"
 #include "platform/text.h"
@@ -72,7 +72,13 @@ OpenOutcome RosterSession::Open(const std::string& path) {
   try {
     dataset_.Open();
   } catch (const std::exception&) {
-    outcome.message = "无法打开文件:" + path + "\r\r请确认该文件没有被别的程序打开,或文件格式是否正确";
+    // An open that got as far as its handlers is taken back whole: the roster is either open
+    // and shown or closed and reported.
+    try {
+      dataset_.Close();
+    } catch (const std::exception&) {
+    }
+    outcome.message = kMsgOpenFailedHead + path + kMsgOpenFailedTail;
     return outcome;
   }
   outcome.opened = true;
@@ -80,7 +86,7 @@ OpenOutcome RosterSession::Open(const std::string& path) {
     key_field_name_ = kKeyFieldName;
     has_key_ = true;
   } else {
-    outcome.message = std::string("该文件没有\"") + kKeyFieldName + "\"字段,无法拍照";
+    outcome.message = kMsgRosterWithoutKey;
   }
   return outcome;
 }
@@ -100,6 +106,21 @@ int RosterSession::FindListSelection() const {
     if (dataset_.Fields(i).FieldName() == key) return i;  // byte for byte
   }
   return 0;
+}
+
+bool RosterSession::Editing() const {
+  const TDataSetState s = dataset_.State();
+  return s == TDataSetState::dsEdit || s == TDataSetState::dsInsert;
+}
+
+bool RosterSession::EditJustEnded() {
+  const bool ended = was_editing_ && dataset_.State() == TDataSetState::dsBrowse;
+  was_editing_ = Editing();
+  return ended;
+}
+
+void RosterSession::PostPendingEdit() {
+  if (Editing()) dataset_.Post();
 }
 
 bool RosterSession::RosterHasRecords() const {

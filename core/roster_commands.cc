@@ -1,12 +1,6 @@
-#include "app/roster_commands.h"
+#include "core/roster_commands.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 #include "capture/photo_report.h"
 #include "platform/gbk.h"
@@ -34,15 +28,21 @@ KeyCellLook KeyCellPhotoLook(RosterSession& session, std::string_view field_name
 namespace {
 
 // Walks the whole roster with the key field's value of each student; the current record is
-// current again afterwards.
+// current again afterwards (an empty roster has none to restore). `progress` hears of every
+// student walked.
 template <typename Visit>
-void WalkKeys(RosterSession& session, Visit visit) {
+void WalkKeys(RosterSession& session, Visit visit, const WalkProgress& progress = {}) {
   TTableDataSet& ds = session.dataset();
   TableWalkScope walk(session);
-  const int remembered = ds.RecNo();
+  const int remembered = ds.IsEmpty() ? 0 : ds.RecNo();
+  const int total = ds.RecordCount();
   TField& key = ds.FieldByName(Utf8ToGbkLossy(session.key_field_name()));
-  for (ds.First(); !ds.Eof(); ds.Next()) visit(ds, key);
-  ds.SetRecNo(remembered);
+  int done = 0;
+  for (ds.First(); !ds.Eof(); ds.Next()) {
+    visit(ds, key);
+    if (progress) progress(++done, total);
+  }
+  if (remembered > 0) ds.SetRecNo(remembered);
 }
 
 }  // namespace
@@ -56,7 +56,7 @@ int CountMissingPhotos(RosterSession& session) {
   return missing;
 }
 
-PhotoCoverage CountPhotoCoverage(RosterSession& session) {
+PhotoCoverage CountPhotoCoverage(RosterSession& session, const WalkProgress& progress) {
   PhotoCoverage coverage;
   WalkKeys(session, [&](TTableDataSet&, TField& key) {
     const std::optional<std::string> path = session.store().PhotoFileName(key.AsString());
@@ -64,7 +64,7 @@ PhotoCoverage CountPhotoCoverage(RosterSession& session) {
         path ? session.photo_checks().Check(*path) : PhotoCheckCache::Result::kNoFile;
     if (result == PhotoCheckCache::Result::kNoFile) ++coverage.missing;
     if (result == PhotoCheckCache::Result::kInvalid) ++coverage.invalid;
-  });
+  }, progress);
   return coverage;
 }
 
@@ -95,7 +95,7 @@ bool FindMatches(std::string_view value_gbk, std::string_view text_gbk, FindMatc
 bool FindRecord(RosterSession& session, const FindRequest& request) {
   TTableDataSet& ds = session.dataset();
   TableWalkScope walk(session);
-  TField& field = ds.FieldByName(request.field_gbk);
+  TField& field = ds.Fields(request.field_index);
   if (request.direction == FindDirection::kFromFirst) {
     ds.First();
   } else {
@@ -111,7 +111,14 @@ bool FindRecord(RosterSession& session, const FindRequest& request) {
 // --- Export ---
 
 std::string DefaultExportName(const std::string& roster_path) {
-  const size_t keep = roster_path.size() >= 4 ? roster_path.size() - 4 : 0;
+  // The cut counts the bytes of the path as the roster's own text (GBK), never leaving half a
+  // character; a path GBK cannot hold is cut by whole UTF-8 characters.
+  if (const std::optional<std::string> gbk = Utf8ToGbk(roster_path)) {
+    const size_t keep = gbk->size() >= 4 ? GbkSafePrefixLength(*gbk, gbk->size() - 4) : 0;
+    return GbkToUtf8(std::string_view(*gbk).substr(0, keep)) + ".xls";
+  }
+  size_t keep = roster_path.size() >= 4 ? roster_path.size() - 4 : 0;
+  while (keep > 0 && (static_cast<unsigned char>(roster_path[keep]) & 0xC0) == 0x80) --keep;
   return roster_path.substr(0, keep) + ".xls";
 }
 
@@ -124,11 +131,8 @@ std::string LowerAscii(std::string text) {
   return text;
 }
 
-// Paths are in the file system's own encoding (UTF-8 here), used as they stand.
 bool SameExistingFile(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  const bool same = std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), ec);
-  return !ec && same;
+  return FileSystem::Default().SameFile(a, b);
 }
 
 // The path without its extension (after the last '.' of the last component).
@@ -156,18 +160,27 @@ std::string ExportDoneText(int students) {
   return "导出完毕！\r\r共导出" + std::to_string(students) + "个学生的信息";
 }
 
+std::string DamagedPhotosText(const std::vector<std::string>& keys, int max_keys) {
+  std::string text = kMsgExportDamagedPhotosHead;
+  const size_t shown = std::min(keys.size(), static_cast<size_t>(std::max(max_keys, 0)));
+  for (size_t i = 0; i < shown; ++i) text += "\r" + keys[i] + ".jpg";
+  if (keys.size() > shown) text += "\r……另有 " + std::to_string(keys.size() - shown) + " 个";
+  return text;
+}
+
 bool ClearForReplace(const std::string& path) {
+  FileSystem& fs = FileSystem::Default();
   try {
-    if (IsReadOnly(path)) SetReadOnly(path, false);
+    if (fs.IsReadOnly(path)) fs.SetReadOnly(path, false);
     // Opened for writing with everyone else shut out, then closed at once: fails while another
     // program holds it or access is denied. Nothing is written.
-    FileSystem::Default().Open(path, Access::kReadWrite, Share::kNone);
-#ifndef _WIN32
-    // Replacing a file here means renaming another over it, which its folder must allow.
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    if (access(folder.c_str(), W_OK | X_OK) != 0) return false;
-#endif
+    fs.Open(path, Access::kReadWrite, Share::kNone);
+    // Replacing a file means renaming another over it: the folder must take a new file.
+    const size_t slash = path.find_last_of("/\\");
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::string probe;
+    fs.CreateExclusiveTemp(folder, ".mirestal-probe-", &probe).reset();
+    fs.Remove(probe);
     return true;
   } catch (const std::exception&) {
     return false;
@@ -227,17 +240,19 @@ namespace mirestal {
 
 std::string DeleteQuestionText(RosterSession& session) {
   TTableDataSet& ds = session.dataset();
-  std::string text = "确认要删除该学生吗？";
+  std::string text = kMsgDeleteStudentQuestion;
   if (session.has_key()) {
     text += "\r\r考籍号：" + GbkToUtf8(ds.FieldByName(Utf8ToGbkLossy(session.key_field_name())).AsString());
   }
   if (TField* name = ds.FindField(Utf8ToGbkLossy("姓名"))) text += "\r\r姓名：" + GbkToUtf8(name->AsString());
-  return text + "\r\r若有与之对应的照片，也将被删除";
+  return text + "\r\r" + kMsgDeletePhotoWarning;
 }
 
 void DeleteCurrentStudent(RosterSession& session, const std::function<void(bool)>& packing) {
   TTableDataSet& ds = session.dataset();
-  const int n = ds.RecNo();
+  // The student's place in the grid: after the pack, records are numbered by these places, so
+  // earlier deleted records do not shift the choice.
+  const int row = ds.RowOfRecNo(ds.RecNo());
   const std::optional<std::string> photo = session.CurrentPhotoPath();
   ds.Delete();
   {
@@ -248,7 +263,7 @@ void DeleteCurrentStudent(RosterSession& session, const std::function<void(bool)
     } scope(packing);
     ds.Pack();
     const int count = ds.RecordCount();
-    if (count > 0) ds.SetRecNo(std::min(n, count));
+    if (count > 0) ds.SetRecNo(ds.RecNoOfRow(std::clamp(row, 0, count - 1)));
   }
   if (photo && PhotoStore::PhotoExists(*photo)) {
     try {

@@ -1,4 +1,4 @@
-#include "app/roster_rows.h"
+#include "core/roster_rows.h"
 
 #include <algorithm>
 
