@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFontMetrics>
 #include <QHeaderView>
@@ -126,7 +127,8 @@ class TFormMain::Progress {
         dialog_(QString::fromUtf8(label), QString(), 0, total, &window) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     dialog_.setWindowTitle(QString::fromUtf8(kApplicationTitle));
-    dialog_.setWindowModality(Qt::WindowModal);
+    // Application-modal: the find dialog must not move the roster under a walk either.
+    dialog_.setWindowModality(Qt::ApplicationModal);
     dialog_.setAutoClose(false);
     dialog_.setAutoReset(false);
     dialog_.setMinimumDuration(window.options_.progress_delay_ms);
@@ -137,9 +139,14 @@ class TFormMain::Progress {
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
 
+  // Each update lets the event loop run: the dialog is brought up to date about 30 times a
+  // second, not once per student.
   void Step(int done) {
+    done = std::min(done, dialog_.maximum());
     if (done == dialog_.value()) return;
-    dialog_.setValue(std::min(done, dialog_.maximum()));
+    if (done < dialog_.maximum() && since_update_.isValid() && since_update_.elapsed() < 33) return;
+    since_update_.start();
+    dialog_.setValue(done);
     Noticed();
   }
   void SetTotal(int total) { dialog_.setMaximum(total); }
@@ -159,6 +166,7 @@ class TFormMain::Progress {
   }
   TFormMain& window_;
   QProgressDialog dialog_;
+  QElapsedTimer since_update_;
   bool told_ = false;
 };
 
@@ -390,8 +398,7 @@ void TFormMain::FormActivate() {
 }
 
 bool TFormMain::FormCloseQuery() {
-  const TDataSetState s = session_->dataset().State();
-  if (s == TDataSetState::dsInactive || s == TDataSetState::dsBrowse) return true;
+  if (!session_->Editing()) return true;
   dialogs_->ShowMessage(QString::fromUtf8(kMsgEditingOnClose));
   return false;
 }
@@ -528,7 +535,7 @@ void TFormMain::UiBitBtn2Click() {
   if (!workbook) return;
   ImportRequest request;
   request.workbook_path = QStringToUtf8(*workbook);
-  if (session_->dataset().Active()) request.open_roster_path = session_->dataset().TableName;
+  request.open_roster_path = session_->RosterPath();
 
   // The spreadsheet application takes seconds to start: a busy indicator that cannot be
   // cancelled stays up while it runs, and goes on every path.
@@ -601,7 +608,7 @@ void TFormMain::GridRowChosen(int row) {
   Guarded([&] {
     CommitGridEditor();
     const int recno = model_->RecNoOfRow(row);
-    if (recno > 0) session_->dataset().SetRecNo(recno);
+    if (recno > 0) session_->MoveToRecord(recno);
   });
   // A move that failed leaves the grid on the dataset's row.
   if (model_->CurrentRow() != row) FollowCurrentRow(model_->CurrentRow());
@@ -622,11 +629,10 @@ void TFormMain::SizeGridColumns() {
 void TFormMain::DBGridListDrawColumnCell(QPainter* painter, const QStyleOptionViewItem& option,
                                          const QModelIndex& index, const std::function<void()>& draw) {
   draw();
-  if (!session_->has_key() || !session_->dataset().Active()) return;
-  const int column = index.column();
-  if (column < 0 || column >= session_->dataset().FieldCount()) return;
-  const std::string& field = session_->dataset().Fields(column).FieldName();
-  const KeyCellLook look = KeyCellPhotoLook(*session_, field, model_->CellValue(index.row(), column));
+  if (!session_->has_key()) return;
+  const std::string* field = session_->FieldNameAt(index.column());
+  if (!field) return;
+  const KeyCellLook look = KeyCellPhotoLook(*session_, *field, model_->CellValue(index.row(), index.column()));
   if (look == KeyCellLook::kPlain) return;
   // The whole cell turns green (pale red for a photo not fit to hand in); the text goes to its
   // very corner in the colour the normal drawing used (the selection's text colour in the
@@ -654,8 +660,7 @@ void TFormMain::FindFormSearch() {
     dialogs_->MessageBox(QString::fromUtf8(kMsgChooseField), QString::fromUtf8(kCaptionHint), kMbOk);
     return;
   }
-  TTableDataSet& ds = session_->dataset();
-  if (!ds.Active()) return;  // the list is filled only with a roster open
+  if (!session_->RosterOpen()) return;  // the list is filled only with a roster open
   FindRequest request;
   request.field_index = form_find_->SelectedField();
   request.text_gbk = Trim(QStringToGbk(form_find_->SearchText()));
@@ -674,10 +679,10 @@ void TFormMain::dbNavBtnEditSumClick() {
   }
   PhotoCoverage coverage;
   {
-    Progress progress(*this, kProgressCounting, session_->dataset().RecordCount());
+    Progress progress(*this, kProgressCounting, session_->StudentCount());
     coverage = CountPhotoCoverage(*session_, [&](int done, int) { progress.Step(done); });
   }
-  dialogs_->ShowMessage(Utf8ToQString(PhotoCoverageText(session_->dataset().RecordCount(), coverage)));
+  dialogs_->ShowMessage(Utf8ToQString(PhotoCoverageText(session_->StudentCount(), coverage)));
   SilentStop();
 }
 
@@ -693,7 +698,7 @@ void TFormMain::dbNavBtnExportXlsClick() {
   // are told once, at the end.
   ExportRun run;
   try {
-    Progress progress(*this, kProgressExporting, session_->dataset().RecordCount());
+    Progress progress(*this, kProgressExporting, session_->StudentCount());
     run.progress = &progress;
     export_run_ = &run;
     struct Done {
@@ -705,7 +710,7 @@ void TFormMain::dbNavBtnExportXlsClick() {
     dialogs_->ShowMessage(QString::fromUtf8(kMsgExportFailed));
     SilentStop();
   }
-  std::string text = ExportDoneText(session_->dataset().RecordCount());
+  std::string text = ExportDoneText(session_->StudentCount());
   if (!run.damaged_keys.empty()) text += "\r\r" + DamagedPhotosText(run.damaged_keys);
   dialogs_->ShowMessage(Utf8ToQString(text));
   SilentStop();
@@ -795,7 +800,7 @@ void TFormMain::UiBitBtnPackageClick() {
   const PhotoRules rules = session_->photo_checks().rules();
   RosterPhotoCheck check;
   {
-    Progress progress(*this, kProgressChecking, session_->dataset().RecordCount());
+    Progress progress(*this, kProgressChecking, session_->StudentCount());
     check = CheckRosterPhotos(ReadRosterStudents(*session_), session_->store(), rules,
                               [&](int done, int) { progress.Step(done); });
   }
@@ -921,9 +926,8 @@ void TFormMain::ShowCaptureMessage(int kind, const std::string& text) {
 }
 
 void TFormMain::UiBitBtnCatchPhotoClick() {
-  TTableDataSet& ds = session_->dataset();
   CatchPhotoRequest request;
-  request.roster_open = ds.Active() && ds.RecordCount() > 0;
+  request.roster_open = session_->StudentCount() > 0;
   request.has_key = session_->has_key();
   request.key = session_->CurrentKey();
   request.hor = ui_->TrackBarHor->value();

@@ -82,6 +82,15 @@ class RosterSession {
 
   bool RosterHasRecords() const;
   bool RosterOpen() const { return dataset_.Active(); }
+  // Students (visible records) of the open roster; 0 when none is open.
+  int StudentCount() { return dataset_.Active() ? dataset_.RecordCount() : 0; }
+  // Makes physical record `recno` current (a record of the grid).
+  void MoveToRecord(int recno) { dataset_.SetRecNo(recno); }
+  // The name (GBK) of field `index` of the open roster; null when there is no such field.
+  const std::string* FieldNameAt(int index) const {
+    if (!dataset_.Active() || index < 0 || index >= dataset_.FieldCount()) return nullptr;
+    return &dataset_.Fields(index).FieldName();
+  }
   // The open roster's path as it was opened (UTF-8); empty when none is open.
   std::string RosterPath() const { return dataset_.Active() ? dataset_.TableName : std::string(); }
   // A record is being edited or inserted.
