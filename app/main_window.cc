@@ -10,8 +10,10 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
@@ -56,6 +58,14 @@ class WaitCursor {
   WaitCursor(const WaitCursor&) = delete;
   WaitCursor& operator=(const WaitCursor&) = delete;
 };
+
+// The window manager's frame around a window (zero before it is framed).
+QMargins FrameMargins(const QWidget& window) {
+  const QRect frame = window.frameGeometry();
+  const QRect inside = window.geometry();
+  return QMargins(inside.left() - frame.left(), inside.top() - frame.top(),
+                  frame.right() - inside.right(), frame.bottom() - inside.bottom());
+}
 
 // Draws the grid's data cells through the window's hook.
 class RosterGridDelegate : public QStyledItemDelegate {
@@ -176,8 +186,20 @@ TFormMain::~TFormMain() {
 void TFormMain::Guarded(const std::function<void()>& handler) { RunGuarded(*dialogs_, handler); }
 
 void TFormMain::FitToWorkArea() {
-  if (QScreen* s = screen()) setFixedSize(s->availableGeometry().size());
-  if (QScreen* s = screen()) move(s->availableGeometry().topLeft());
+  fit_to_work_area_ = true;
+  QScreen* s = screen();
+  if (!s) return;
+  const QRect area = s->availableGeometry();
+  fitted_frame_ = FrameMargins(*this);
+  setFixedSize(area.size().shrunkBy(fitted_frame_));
+  move(area.topLeft());  // a window's position is that of its frame
+  // A window manager may change the frame without moving the window (openbox drops the resize
+  // handle of a window that became fixed-size): look again shortly.
+  if (isVisible()) {
+    QTimer::singleShot(250, this, [this] {
+      if (FrameMargins(*this) != fitted_frame_) FitToWorkArea();
+    });
+  }
 }
 
 // --- Start-up ---
@@ -296,6 +318,12 @@ void TFormMain::SetUpDataButtons() {
 
 bool TFormMain::event(QEvent* e) {
   if (e->type() == QEvent::WindowActivate) Guarded([this] { FormActivate(); });
+  // The window manager frames a shown window a little later; a frame that changed the space
+  // left inside is fitted again.
+  if (fit_to_work_area_ && (e->type() == QEvent::Move || e->type() == QEvent::Resize) &&
+      FrameMargins(*this) != fitted_frame_) {
+    FitToWorkArea();
+  }
   return QMainWindow::event(e);
 }
 
@@ -356,6 +384,17 @@ bool TFormMain::ApplicationEvents1Wheel(QObject*, int delta) {
   return true;
 }
 
+// Enter (either key) presses the focused push button, as Space does: the operators' desktop
+// works so. A held key presses it once.
+static bool PressFocusedButton(QObject* receiver, QKeyEvent* e) {
+  if (e->key() != Qt::Key_Return && e->key() != Qt::Key_Enter) return false;
+  if ((e->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+  auto* button = qobject_cast<QPushButton*>(receiver);
+  if (!button || !button->isEnabled()) return false;
+  if (!e->isAutoRepeat()) button->click();
+  return true;
+}
+
 bool TFormMain::eventFilter(QObject* watched, QEvent* e) {
   switch (e->type()) {
     case QEvent::Wheel: {
@@ -364,8 +403,10 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* e) {
     }
     case QEvent::KeyPress: {
       auto* w = qobject_cast<QWidget*>(watched);
-      if (!w || w->window() != this) return false;
+      if (!w || (w->window() != this && w->window() != form_find_)) return false;
       auto* key = static_cast<QKeyEvent*>(e);
+      if (PressFocusedButton(watched, key)) return true;
+      if (w->window() != this) return false;
       if (FormKeyDown(key)) return true;
       if (watched == ui_->DBGridList) return DBGridListKeyDown(key);
       return false;
