@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -43,13 +44,20 @@ class Operator : public QObject {
  private:
   void Poll() {
     QWidget* w = QApplication::activeModalWidget();
-    if (w && w == last_ && ++polls_on_last_ == 500) {  // still up 5 s after its answer
-      unexpected << QStringLiteral("still up: ") + w->windowTitle();
-      if (auto* dialog = qobject_cast<QDialog*>(w)) dialog->reject();
+    if (!w) return;
+    // A dialog answered before (active again once a dialog it opened has gone) is not new.
+    if (std::find(answered_.begin(), answered_.end(), w) != answered_.end()) {
+      if (w != waiting_) {
+        waiting_ = w;
+        polls_waiting_ = 0;
+      }
+      if (++polls_waiting_ == 500) {  // still up 5 s after its answer
+        unexpected << QStringLiteral("still up: ") + w->windowTitle();
+        if (auto* dialog = qobject_cast<QDialog*>(w)) dialog->reject();
+      }
+      return;
     }
-    if (!w || w == last_) return;
-    last_ = w;
-    polls_on_last_ = 0;
+    answered_.push_back(w);
     met << w->windowTitle();
     Step step;
     if (next_ < steps_.size()) {
@@ -71,8 +79,9 @@ class Operator : public QObject {
 
   std::vector<Step> steps_;
   size_t next_ = 0;
-  QPointer<QWidget> last_;
-  int polls_on_last_ = 0;
+  std::vector<QPointer<QWidget>> answered_;
+  QPointer<QWidget> waiting_;
+  int polls_waiting_ = 0;
   QTimer timer_;
 };
 
