@@ -34,11 +34,11 @@ exec 3> "$OUT/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp > "$OUT/xvfb.log" 2>&1 &
 pids+=($!)
 exec 3>&-
-for _ in $(seq 100); do [ -s "$OUT/display" ] && break; sleep 0.1; done
+for _ in $(seq 300); do [ -s "$OUT/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(cat "$OUT/display")
 openbox > "$OUT/openbox.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q 'window id' && break; sleep 0.1; done
+for _ in $(seq 300); do xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q 'window id' && break; sleep 0.1; done
 
 cp "$SRC/examples/roster.dbf" "$OUT/roster.dbf"
 MIRESTAL_CAMERA=testcard QT_QPA_PLATFORM=xcb ASAN_OPTIONS=detect_leaks=0 \
@@ -50,10 +50,11 @@ name_of() { xprop -id "$1" _NET_WM_NAME 2> /dev/null | sed -n 's/^[^"]*"\(.*\)"$
 # The top window in openbox's stacking order.
 top_window() { xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/.*, //' | xargs printf '%d\n'; }
 shot() { import -window root "$OUT/$1.png"; }
-# Waits until the active window's title starts with $1; prints its id.
+# Waits (up to $2 tenths of a second, 300 if not given) until the active window's title starts
+# with $1; prints its id.
 wait_active() {
   local win=""
-  for _ in $(seq 100); do
+  for _ in $(seq "${2:-300}"); do
     win=$(xdotool getactivewindow 2> /dev/null || true)
     if [ -n "$win" ] && [[ "$(name_of "$win")" == "$1"* ]]; then echo "$win"; return 0; fi
     sleep 0.1
@@ -61,9 +62,9 @@ wait_active() {
   echo "${win:-none}"
   return 1
 }
-# Waits until window $1 is active (or, with "!", until another one is).
+# Waits (up to 30 s) until window $1 is active (or, with "!", until another one is).
 wait_window() {
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     local win
     win=$(xdotool getactivewindow 2> /dev/null || true)
     if [ "$1" = "!" ]; then [ -n "$win" ] && [ "$win" != "$2" ] && return 0
@@ -83,17 +84,24 @@ expect_on_top() {
   box=$win
 }
 
-main=$(wait_active "Mirestal") || fail "the main window did not come up"
-# The window is fitted once framed; let the window manager settle.
-sleep 2
+main=$(wait_active "Mirestal" 900) || fail "the main window did not come up"
+# The window is fitted once framed; let the window manager settle (up to 20 s).
+geometry() {
+  read -r wx wy ww wh _ < <(xprop -root _NET_WORKAREA | sed 's/.*= //; s/,//g')
+  read -r left right top bottom _ < <(xprop -id "$main" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+  x=$(xwininfo -id "$main" | sed -n 's/.*Absolute upper-left X: *//p')
+  y=$(xwininfo -id "$main" | sed -n 's/.*Absolute upper-left Y: *//p')
+  w=$(xwininfo -id "$main" | sed -n 's/.*Width: *//p')
+  h=$(xwininfo -id "$main" | sed -n 's/.*Height: *//p')
+  fx=$((x - left)) fy=$((y - top)) fw=$((w + left + right)) fh=$((h + top + bottom))
+}
+sleep 1
+for _ in $(seq 40); do
+  geometry
+  [ "$fx" -eq "$wx" ] && [ "$fy" -eq "$wy" ] && [ "$fw" -eq "$ww" ] && [ "$fh" -eq "$wh" ] && break
+  sleep 0.5
+done
 shot 01-main-window
-read -r wx wy ww wh _ < <(xprop -root _NET_WORKAREA | sed 's/.*= //; s/,//g')
-read -r left right top bottom _ < <(xprop -id "$main" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
-x=$(xwininfo -id "$main" | sed -n 's/.*Absolute upper-left X: *//p')
-y=$(xwininfo -id "$main" | sed -n 's/.*Absolute upper-left Y: *//p')
-w=$(xwininfo -id "$main" | sed -n 's/.*Width: *//p')
-h=$(xwininfo -id "$main" | sed -n 's/.*Height: *//p')
-fx=$((x - left)) fy=$((y - top)) fw=$((w + left + right)) fh=$((h + top + bottom))
 echo "work area ${ww}x${wh}+${wx}+${wy}; framed window ${fw}x${fh}+${fx}+${fy} (inside ${w}x${h}, frame $left $right $top $bottom)"
 [ "$top" -gt 0 ] || fail "the window has no title bar"
 [ "$fx" -ge "$wx" ] && [ "$fy" -ge "$wy" ] && [ $((fx + fw)) -le $((wx + ww)) ] &&
