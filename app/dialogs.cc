@@ -1,5 +1,6 @@
 #include "app/dialogs.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
@@ -31,9 +32,21 @@ QStringList QtNameFilters(const QString& filter) {
 
 // --- QtDialogs ---
 
+QWidget* QtDialogs::Owner() const {
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  if (!parent_) return nullptr;
+  for (QWidget* child : parent_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (child->isWindow() && child->isVisible() &&
+        child->windowFlags().testFlag(Qt::WindowStaysOnTopHint)) {
+      return child;
+    }
+  }
+  return parent_;
+}
+
 void QtDialogs::ShowMessage(const QString& text) {
   QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kApplicationTitle), ForDisplay(text),
-                  QMessageBox::Ok, parent_);
+                  QMessageBox::Ok, Owner());
   box.exec();
 }
 
@@ -41,7 +54,7 @@ int QtDialogs::MessageBox(const QString& text, const QString& caption, int flags
   const int buttons = flags & 0x0F;
   const int icon = flags & 0xF0;
   const bool second_default = (flags & 0x100) != 0;
-  QMessageBox box(parent_);
+  QMessageBox box(Owner());
   box.setWindowTitle(caption);
   box.setText(ForDisplay(text));
   box.setIcon(icon == 0x10   ? QMessageBox::Critical
@@ -63,7 +76,7 @@ int QtDialogs::MessageBox(const QString& text, const QString& caption, int flags
 }
 
 std::optional<QString> QtDialogs::OpenFile(const FileDialogSpec& spec) {
-  QFileDialog dialog(parent_, spec.title, spec.initial_folder);
+  QFileDialog dialog(Owner(), spec.title, spec.initial_folder);
   dialog.setFileMode(QFileDialog::AnyFile);  // a typed name that does not exist is still taken
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setNameFilters(QtNameFilters(spec.filter));
@@ -74,8 +87,10 @@ std::optional<QString> QtDialogs::OpenFile(const FileDialogSpec& spec) {
 }
 
 std::optional<QString> QtDialogs::SaveFile(const FileDialogSpec& spec) {
-  QFileDialog dialog(parent_, spec.title, spec.initial_folder);
+  QFileDialog dialog(Owner(), spec.title, spec.initial_folder);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
+  // The commands ask their own question about an existing file.
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
   if (!spec.file_name.isEmpty()) {
     dialog.setDirectory(QFileInfo(spec.file_name).absolutePath());
     dialog.selectFile(spec.file_name);
@@ -89,7 +104,7 @@ std::optional<QString> QtDialogs::SaveFile(const FileDialogSpec& spec) {
 std::optional<int> QtDialogs::Choose(const ChoiceSpec& spec) {
   bool ok = false;
   const QString chosen =
-      QInputDialog::getItem(parent_, spec.title, spec.label, spec.items, spec.current, false, &ok);
+      QInputDialog::getItem(Owner(), spec.title, spec.label, spec.items, spec.current, false, &ok);
   if (!ok) return std::nullopt;
   const qsizetype index = spec.items.indexOf(chosen);
   if (index < 0) return std::nullopt;

@@ -59,7 +59,9 @@ class Dialogs {
   virtual std::optional<int> Choose(const ChoiceSpec& spec) = 0;
 };
 
-// The real dialogs, owned by `parent` (may be null).
+// The real dialogs, owned by `parent` (may be null). A dialog shown while one of the parent's
+// windows that stay on top is visible (the find dialog) belongs to that window, so the window
+// manager keeps it above; one shown from inside a modal dialog belongs to that dialog.
 class QtDialogs : public Dialogs {
  public:
   explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
@@ -70,6 +72,9 @@ class QtDialogs : public Dialogs {
   std::optional<QString> OpenFile(const FileDialogSpec& spec) override;
   std::optional<QString> SaveFile(const FileDialogSpec& spec) override;
   std::optional<int> Choose(const ChoiceSpec& spec) override;
+
+  // The window the next dialog belongs to.
+  QWidget* Owner() const;
 
  private:
   QWidget* parent_;

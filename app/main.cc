@@ -24,6 +24,8 @@ int main(int argc, char** argv) {
     // The window (and with it the camera objects) ends before the application object.
     auto window = std::make_unique<mirestal::TFormMain>(std::move(options));
     dialogs.SetParent(window.get());
+    // Fixed to the work area before it is shown, so the window manager frames a window that
+    // cannot be resized; once framed, it is fitted again by its frame.
     window->FitToWorkArea();
     window->show();
     status = QApplication::exec();

@@ -14,9 +14,10 @@
 #include <QPainter>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QScreen>
-#include <QTimer>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
@@ -52,6 +53,14 @@ constexpr int kFrameLimit = 45;
 constexpr int kMarkerBox = 150;  // inner width of the marker box; the height is 200
 constexpr int kMarkerBoxHeight = 200;
 constexpr int kStatusMessageMs = 8000;  // how long a capture's note stays in the status bar
+
+// The window manager's frame around a window (zero before it is framed).
+QMargins FrameMargins(const QWidget& window) {
+  const QRect frame = window.frameGeometry();
+  const QRect inside = window.geometry();
+  return QMargins(inside.left() - frame.left(), inside.top() - frame.top(),
+                  frame.right() - inside.right(), frame.bottom() - inside.bottom());
+}
 
 }  // namespace
 
@@ -256,8 +265,20 @@ TFormMain::~TFormMain() {
 void TFormMain::Guarded(const std::function<void()>& handler) { RunGuarded(*dialogs_, handler); }
 
 void TFormMain::FitToWorkArea() {
-  if (QScreen* s = screen()) setFixedSize(s->availableGeometry().size());
-  if (QScreen* s = screen()) move(s->availableGeometry().topLeft());
+  fit_to_work_area_ = true;
+  QScreen* s = screen();
+  if (!s) return;
+  const QRect area = s->availableGeometry();
+  fitted_frame_ = FrameMargins(*this);
+  setFixedSize(area.size().shrunkBy(fitted_frame_));
+  move(area.topLeft());  // a window's position is that of its frame
+  // A window manager may change the frame without moving the window (openbox drops the resize
+  // handle of a window that became fixed-size): look again shortly.
+  if (isVisible()) {
+    QTimer::singleShot(250, this, [this] {
+      if (FrameMargins(*this) != fitted_frame_) FitToWorkArea();
+    });
+  }
 }
 
 // --- Start-up ---
@@ -380,6 +401,12 @@ void TFormMain::SetUpDataButtons() {
 
 bool TFormMain::event(QEvent* e) {
   if (e->type() == QEvent::WindowActivate) Guarded([this] { FormActivate(); });
+  // The window manager frames a shown window a little later; a frame that changed the space
+  // left inside is fitted again.
+  if (fit_to_work_area_ && (e->type() == QEvent::Move || e->type() == QEvent::Resize) &&
+      FrameMargins(*this) != fitted_frame_) {
+    FitToWorkArea();
+  }
   return QMainWindow::event(e);
 }
 
@@ -479,6 +506,17 @@ bool TFormMain::ApplicationEvents1Wheel(QObject*, int delta) {
   return true;
 }
 
+// Enter (either key) presses the focused push button, as Space does: the operators' desktop
+// works so. A held key presses it once.
+static bool PressFocusedButton(QObject* receiver, QKeyEvent* e) {
+  if (e->key() != Qt::Key_Return && e->key() != Qt::Key_Enter) return false;
+  if ((e->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+  auto* button = qobject_cast<QPushButton*>(receiver);
+  if (!button || !button->isEnabled()) return false;
+  if (!e->isAutoRepeat()) button->click();
+  return true;
+}
+
 bool TFormMain::eventFilter(QObject* watched, QEvent* e) {
   switch (e->type()) {
     case QEvent::Wheel: {
@@ -487,8 +525,10 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* e) {
     }
     case QEvent::KeyPress: {
       auto* w = qobject_cast<QWidget*>(watched);
-      if (!w || w->window() != this) return false;
+      if (!w || (w->window() != this && w->window() != form_find_)) return false;
       auto* key = static_cast<QKeyEvent*>(e);
+      if (PressFocusedButton(watched, key)) return true;
+      if (w->window() != this) return false;
       if (FormKeyDown(key)) return true;
       if (watched == ui_->DBGridList) return DBGridListKeyDown(key);
       return false;

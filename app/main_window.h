@@ -59,8 +59,10 @@ class TFormMain : public QMainWindow {
   explicit TFormMain(Options options, QWidget* parent = nullptr);
   ~TFormMain() override;
 
-  // Sizes the window to the desktop's work area (the executable does this; tests and the tour
-  // keep the designed size).
+  // Sizes the window so that it fills the desktop's work area with its frame (title bar and
+  // borders) included (the executable does this; tests and the tour keep the designed size).
+  // The window manager adds the frame once the window is shown, and may change it later: the
+  // window is fitted again whenever its frame changes.
   void FitToWorkArea();
 
   // --- Handlers and operations ---
@@ -162,6 +164,8 @@ class TFormMain : public QMainWindow {
   bool following_ = false;  // the grid is being moved to the dataset's current row
   ExportRun* export_run_ = nullptr;  // the export in progress, while one runs
   GridDelegate* delegate_ = nullptr;
+  bool fit_to_work_area_ = false;
+  QMargins fitted_frame_;  // the frame the last fit allowed for
   bool terminated_ = false;
 };
 

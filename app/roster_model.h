@@ -46,6 +46,8 @@ class RosterModel : public QAbstractTableModel, public TDataLink {
   int PendingRow() const { return pending_row_; }
   // Physical record number (from 1) shown in `row`; 0 for the pending row or no row.
   int RecNoOfRow(int row) const;
+  // Bytes held by the row index.
+  size_t RowIndexBytes() const { return rows_.MemoryBytes(); }
 
   // TDataLink
   void StateChanged() override;

@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
   full.Print("one \"后\" press, whole grid/label/panel repainted");
   std::printf("memory held after open: %.2f MB resident (row index %.2f MB) beside a %.1f MB file\n",
               static_cast<double>(held) / 1e6,
-              static_cast<double>(window.model()->rows().MemoryBytes()) / 1e6,
+              static_cast<double>(window.model()->RowIndexBytes()) / 1e6,
               static_cast<double>(bytes.size()) / 1e6);
   std::printf("label after the presses: %s\n", qPrintable(window.ui()->DBStatusLabel1->text()));
   return dialogs.unexpected().isEmpty() ? 0 : 1;

@@ -13,4 +13,5 @@ $SUDO apt-get install -y --no-install-recommends \
   fonts-arphic-uming fonts-wqy-microhei \
   python3 python3-dbfread python3-xlrd python3-olefile libjpeg-turbo-progs zip \
   libreoffice-calc-nogui python3-xlwt \
+  xvfb openbox xdotool x11-utils imagemagick \
   ${MIRESTAL_EXTRA_PACKAGES:-}

@@ -21,6 +21,7 @@
 #include "platform/automation.h"
 #include "platform/file.h"
 #include "tests/app/roster_files.h"
+#include "ui_form_find.h"
 #include "ui_main_window.h"
 
 namespace mirestal {
@@ -244,6 +245,31 @@ TEST_F(WindowTest, CtrlFOpensTheFindDialogOnlyWithARoster) {
   EXPECT_EQ(ds().State(), TDataSetState::dsBrowse);
   Open(WriteRoster(dir_, "s.dbf", {}));  // opening hides it again
   EXPECT_TRUE(window_->FormFind()->isHidden());
+}
+
+TEST_F(WindowTest, EnterPressesTheFocusedButtonInTheWindowAndTheFindDialog) {
+  Make().show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  Open(WriteRoster(dir_, "r.dbf", {.students = 4}));
+  struct Case {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    int recno;  // after the press
+  };
+  // Return, the keypad's Enter, and a modified Return, which presses nothing.
+  for (const Case& c : {Case{Qt::Key_Return, Qt::NoModifier, 2}, Case{Qt::Key_Enter, Qt::KeypadModifier, 3},
+                        Case{Qt::Key_Return, Qt::ControlModifier, 3}}) {
+    ui().dbNavBtnNext->setFocus();
+    QTest::keyClick(ui().dbNavBtnNext, c.key, c.modifiers);
+    EXPECT_EQ(ds().RecNo(), c.recno);
+  }
+  ui().dbNavBtnFind->click();
+  TFormFind& find = *window_->FormFind();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&find));
+  find.ui()->UiBitBtnClose->setFocus();
+  QTest::keyClick(find.ui()->UiBitBtnClose, Qt::Key_Return);
+  EXPECT_TRUE(find.isHidden());
+  EXPECT_TRUE(dialogs_.Texts().isEmpty());
 }
 
 TEST_F(WindowTest, GridModelStaysConsistentOverDeletedRecords) {
