@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "import/spreadsheet_adapter.h"
 #include "import/xls_to_dbf.h"
@@ -107,7 +108,7 @@ class LibreOfficeImportTest : public ::testing::Test {
   int messages_ = 0;
 };
 
-TEST_F(LibreOfficeImportTest, OnlyTheFirstSheetReplacesAReadOnlyEarlierTable) {
+TEST_F(LibreOfficeImportTest, OnlyTheFirstSheetReplacesAnEarlierTable) {
   // Field names longer than a table allows and twice the same name; a second sheet.
   Shell("/usr/bin/python3 -c " +
       Quote("import sys, xlwt\n"
@@ -120,11 +121,9 @@ TEST_F(LibreOfficeImportTest, OnlyTheFirstSheetReplacesAReadOnlyEarlierTable) {
             "b.save(sys.argv[1])\n") +
       " " + Quote(book_));
   WriteFile(table_, "earlier");
-  SetReadOnly(table_, true);
 
   ASSERT_EQ(Convert(), "");
   EXPECT_EQ(messages_, 1);
-  EXPECT_FALSE(PathExists(table_ + ".bak"));
   TTableDataSet dataset;
   dataset.TableName = table_;
   dataset.Open();
@@ -143,14 +142,12 @@ TEST_F(LibreOfficeImportTest, OnlyTheFirstSheetReplacesAReadOnlyEarlierTable) {
 TEST_F(LibreOfficeImportTest, EarlierTableSurvivesAWorkbookTheApplicationCannotRead) {
   WriteFile(book_, std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(4096, 'x'));
   WriteFile(table_, "earlier");
-  SetReadOnly(table_, true);
   std::string error = Convert();
   EXPECT_EQ(error.rfind("The spreadsheet application could not convert " + book_ + ": ", 0), 0u)
       << error;
   EXPECT_EQ(messages_, 0);
   EXPECT_EQ(ReadFile(table_), "earlier");
-  EXPECT_TRUE(IsReadOnly(table_));
-  EXPECT_FALSE(PathExists(table_ + ".bak"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 2);
 }
 
 TEST(CliXls2DbfTest, WithoutTheApplicationTheCreationErrorIsReported) {
