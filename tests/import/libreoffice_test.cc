@@ -54,7 +54,8 @@ std::string Letters(const std::string& table) {
   return letters;
 }
 
-TEST(LibreOfficeTest, ExportedRosterConvertsBackToTheSameFieldsAndValues) {
+// The same under three locales: the machine's locale is no part of the conversion.
+TEST(LibreOfficeTest, ExportedRosterConvertsBackToTheSameFieldsAndValuesUnderAnyLocale) {
   TempDir dir;
   DbfBuilder b;
   b.Field(Gbk("考籍号"), 'C', 17)
@@ -64,12 +65,13 @@ TEST(LibreOfficeTest, ExportedRosterConvertsBackToTheSameFieldsAndValues) {
       .Field(Gbk("成绩"), 'N', 6, 2)
       .Field(Gbk("名次"), 'N', 4)
       .Field(Gbk("编号"), 'N', 19)
-      .Field(Gbk("备注"), 'C', 20);
+      .Field(Gbk("备注"), 'C', 20)
+      .Field(Gbk("在校"), 'L', 1);
   b.Record({"11010052026100037", Gbk("彭梓"), Gbk("男"), "20080520", "623.25", "1",
-            "9007199254740993", Gbk("说\"好\"")});
-  b.Record({"11010052026100074", Gbk("付晨然"), Gbk("女"), "19991231", "0.5", "-12", "42",
-            "a,b\nc"});
-  b.Record({"00000000000000001", Gbk("肖雨"), "", "", "", "", "-7", ""});
+            "9007199254740993", Gbk("说\"好\""), "T"});
+  b.Record({"11010052026100074", Gbk("付晨然"), Gbk("女"), "19000101", "95.5", "-12", "42",
+            "a,b\nc", "F"});
+  b.Record({"00000000000000001", Gbk("肖雨"), "", "19000228", "", "", "-7", "", "T"});
   const std::string roster = dir.File("高一.dbf");
   WriteFile(roster, b.Build());
   ASSERT_EQ(::mkdir(dir.File("收到").c_str(), 0700), 0);
@@ -77,13 +79,50 @@ TEST(LibreOfficeTest, ExportedRosterConvertsBackToTheSameFieldsAndValues) {
   const std::string table = dir.File("收到/高一.dbf");
   Shell(Cli() + " export " + Quote(roster) + " " + Quote(book));
 
-  EXPECT_EQ(Shell(Cli() + " xls2dbf " + Quote(book)),
-            "生成了Dbf文件: \n" + table + "\n\n你可以打开该dbf文件进行拍照。\n");
-  EXPECT_EQ(Shell(Cli() + " dump " + Quote(table)), Shell(Cli() + " dump " + Quote(roster)));
-  // Texts stay texts, dates dates, numbers numbers; 64-bit integers that the workbook keeps as
-  // text come back as text.
-  EXPECT_EQ(Letters(roster), "CCCDNNNC");
-  EXPECT_EQ(Letters(table), "CCCDNNCC");
+  for (const char* locale : {"C.UTF-8", "en_GB.UTF-8", "de_DE.UTF-8"}) {
+    const std::string env = std::string("LC_ALL=") + locale + " LANG=" + locale + " ";
+    EXPECT_EQ(Shell(env + Cli() + " xls2dbf " + Quote(book)),
+              "生成了Dbf文件: \n" + table + "\n\n你可以打开该dbf文件进行拍照。\n")
+        << locale;
+    EXPECT_EQ(Shell(Cli() + " dump " + Quote(table)), Shell(Cli() + " dump " + Quote(roster)))
+        << locale;
+    // Texts stay texts, dates dates, numbers numbers, logicals logicals; 64-bit integers that
+    // the workbook keeps as text come back as text.
+    EXPECT_EQ(Letters(roster), "CCCDNNNCL");
+    EXPECT_EQ(Letters(table), "CCCDNNCCL") << locale;
+  }
+}
+
+// A workbook typed by hand (python3-xlwt writes the cells as the spreadsheet application does):
+// keys typed as numbers, keys shown with leading zeros, TRUE in a text column, a cut text and a
+// character GBK does not have, under the locale that swaps day and month.
+TEST(LibreOfficeTest, TypedWorkbookKeepsItsValuesAndReportsItsLosses) {
+  TempDir dir;
+  const std::string book = dir.File("typed.xls");
+  Shell("/usr/bin/python3 -c " +
+        Quote("import sys, xlwt, datetime\n"
+              "b = xlwt.Workbook(encoding='utf-8')\n"
+              "s = b.add_sheet('s')\n"
+              "pad = xlwt.easyxf(num_format_str='00000000000000000')\n"
+              "day = xlwt.easyxf(num_format_str='M/D/YY')\n"
+              "for c, v in enumerate(['号', '补零', '备注', '日期', '分数']): s.write(0, c, v)\n"
+              "s.write(1, 0, 11010052026100038); s.write(2, 0, 1101005202610004)\n"
+              "s.write(1, 1, 123, pad); s.write(2, 1, 5, pad)\n"
+              "s.write(1, 2, True); s.write(2, 2, '€' + 'a' * 300)\n"
+              "s.write(1, 3, datetime.date(1900, 1, 1), day); s.write(2, 3, datetime.date(2008, 5, 12), day)\n"
+              "s.write(1, 4, 95.5); s.write(2, 4, -0.25)\n"
+              "b.save(sys.argv[1])\n") +
+        " " + Quote(book));
+  const std::string table = dir.File("typed.dbf");
+  EXPECT_EQ(Shell("LC_ALL=en_GB.UTF-8 " + Cli() + " xls2dbf " + Quote(book)),
+            "生成了Dbf文件: \n" + table + "\n\n你可以打开该dbf文件进行拍照。\n\n"
+            "有1个单元格的文字超过254字节，已截断：第3行C列\n"
+            "有1个单元格含有GBK不能表示的字符，已换成“?”：第3行C列\n");
+  EXPECT_EQ(Letters(table), "NCCDN");
+  EXPECT_EQ(Shell(Cli() + " dump " + Quote(table)),
+            "号\t补零\t备注\t日期\t分数\n"
+            "11010052026100038\t00000000000000123\tTRUE\t1900/1/1\t95.5\n"
+            "1101005202610004\t00000000000000005\t?" + std::string(253, 'a') + "\t2008/5/12\t-0.25\n");
 }
 
 class LibreOfficeImportTest : public ::testing::Test {
