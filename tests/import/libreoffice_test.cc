@@ -3,8 +3,12 @@
 // replaced after success and kept after a failure. Also mirestal-cli xls2dbf.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -196,6 +200,83 @@ TEST(CliXls2DbfTest, WithoutTheApplicationTheCreationErrorIsReported) {
             "Cannot create the spreadsheet application: no spreadsheet application is installed "
             "(soffice not found)\n");
   EXPECT_EQ(Shell(Cli() + " xls2dbf", 2).rfind("mirestal-cli: xls2dbf takes one workbook file", 0), 0u);
+}
+
+// mirestal-cli xls2dbf killed while the converter runs (a stand-in that waits): with SIGTERM or
+// SIGINT the converter is stopped, the temporary table and folder go and the command ends by
+// that signal; with SIGKILL nothing can run, so the next conversion removes what was left (the
+// temporary table a later kill leaves: XlsToDbfTest.TemporaryTablesOfAKilledConversion...). The
+// earlier table is whole every time.
+TEST(CliXls2DbfTest, KilledConversionKeepsTheEarlierTableAndLeavesNothingBehind) {
+  TempDir dir;
+  const std::string book = dir.File("a.xls"), table = dir.File("a.dbf");
+  WriteFile(book, std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, 'x'));
+  ASSERT_EQ(::mkdir(dir.File("bin").c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+  const std::string script = dir.File("bin/soffice");
+  auto stand_in = [&](const std::string& body) {
+    WriteFile(script, "#!/bin/sh\n" + body + "\n");
+    ::chmod(script.c_str(), 0755);
+  };
+  auto folder = [&](const std::string& path) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(path)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const char* cli = std::getenv("MIRESTAL_CLI");
+  ASSERT_NE(cli, nullptr);
+  auto start = [&]() {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::setenv("PATH", (dir.File("bin") + ":/usr/bin:/bin").c_str(), 1);
+      ::setenv("TMPDIR", dir.File("tmp").c_str(), 1);
+      ::execl(cli, "mirestal-cli", "xls2dbf", book.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    // Until the stand-in runs.
+    for (int i = 0; i < 400 && !PathExists(dir.File("started")); ++i) ::usleep(50000);
+    EXPECT_TRUE(PathExists(dir.File("started")));
+    return pid;
+  };
+
+  stand_in("echo $$ > '" + dir.File("started") + ".tmp'; mv '" + dir.File("started") + ".tmp' '" +
+           dir.File("started") + "'; exec sleep 60");
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    WriteFile(table, "earlier");
+    const pid_t pid = start();
+    const int converter = std::stoi(ReadFile(dir.File("started")));
+    ::kill(pid, sig);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig << " " << status;
+    EXPECT_NE(::kill(converter, 0), 0) << "the converter outlived the command";
+    EXPECT_EQ(ReadFile(table), "earlier");
+    std::filesystem::remove(dir.File("started"));
+    EXPECT_EQ(folder(dir.path()), (std::vector<std::string>{"a.dbf", "a.xls", "bin", "tmp"})) << sig;
+    EXPECT_EQ(folder(dir.File("tmp")), std::vector<std::string>()) << sig;
+  }
+
+  const pid_t pid = start();
+  const int converter = std::stoi(ReadFile(dir.File("started")));
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  ::kill(-converter, SIGKILL);  // what the killed command could not stop
+  EXPECT_EQ(ReadFile(table), "earlier");
+  std::filesystem::remove(dir.File("started"));
+  // The table's temporary name is free until the converter is done; the scratch folder stays.
+  EXPECT_EQ(folder(dir.path()), (std::vector<std::string>{"a.dbf", "a.xls", "bin", "tmp"}));
+  EXPECT_EQ(folder(dir.File("tmp")).size(), 1u);
+  // The next conversion (its converter writes nothing) clears both away.
+  stand_in("exit 0");
+  std::string out;
+  EXPECT_EQ(RunCommand("PATH=" + Quote(dir.File("bin")) + ":/usr/bin:/bin TMPDIR=" +
+                           Quote(dir.File("tmp")) + " " + Quote(cli) + " xls2dbf " + Quote(book) + " 2>&1",
+                       &out),
+            1);
+  EXPECT_EQ(ReadFile(table), "earlier");
+  EXPECT_EQ(folder(dir.path()), (std::vector<std::string>{"a.dbf", "a.xls", "bin", "tmp"}));
+  EXPECT_EQ(folder(dir.File("tmp")), std::vector<std::string>());
 }
 
 }  // namespace
