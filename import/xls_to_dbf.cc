@@ -133,8 +133,10 @@ std::string TablePathForWorkbook(const std::string& workbook_path) {
 std::string ConvertWorkbookToTable(const ImportRequest& request,
                                    const ImportMessageBox& message_box, FileSystem& fs) {
 #ifndef _WIN32
-  // Outermost, so that a signal ends the process only after everything below is cleaned up.
-  InterruptScope interrupts;
+  // Held until the new table is in place or everything temporary is gone, so that a signal
+  // ends the process only then; not while the report is shown.
+  std::optional<InterruptScope> interrupts;
+  interrupts.emplace();
 #endif
   const std::string book = Absolute(request.workbook_path);
   // Before anything else: a named pipe would hang the application, a folder is no workbook.
@@ -198,6 +200,9 @@ std::string ConvertWorkbookToTable(const ImportRequest& request,
     CleanUp(*app);
     throw;
   }
+#ifndef _WIN32
+  interrupts.reset();
+#endif
   try {
     if (message_box) {
       std::string text = "生成了Dbf文件: \r" + table + "\r" + "\r" + "你可以打开该dbf文件进行拍照。";
