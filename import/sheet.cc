@@ -1,8 +1,15 @@
 #include "import/sheet.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <cctype>
 
+#include "platform/calendar.h"
 #include "platform/gbk.h"
+#include "platform/locale.h"
 #include "platform/text.h"
 #include "table/errors.h"
 
@@ -164,7 +171,210 @@ std::optional<std::string> PlainDecimal(std::string_view text) {
   return (negative && !zero ? "-" : "") + whole + (fraction.empty() ? "" : "." + fraction);
 }
 
-SheetTable BuildSheetTable(const std::vector<CsvRow>& rows) {
+std::string CellPlace(size_t row, size_t column) {
+  std::string letters;
+  for (size_t c = column + 1; c > 0; c = (c - 1) / 26) {
+    letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
+  }
+  return "第" + std::to_string(row + 1) + "行" + letters + "列";
+}
+
+std::string SheetLosses::Note() const {
+  auto line = [](int count, const std::vector<std::string>& places, const char* what) {
+    std::string text = "有" + std::to_string(count) + "个单元格" + what + "：";
+    for (size_t i = 0; i < places.size(); ++i) text += (i ? "、" : "") + places[i];
+    if (static_cast<size_t>(count) > places.size()) text += "等";
+    return text;
+  };
+  std::string note;
+  if (cut > 0) note += line(cut, cut_places, "的文字超过254字节，已截断");
+  if (replaced > 0) {
+    if (!note.empty()) note += "\r";
+    note += line(replaced, replaced_places, "含有GBK不能表示的字符，已换成“?”");
+  }
+  return note;
+}
+
+std::string Utf8ToGbkCounted(std::string_view utf8, int* replaced) {
+  // The whole text at once when it fits, which is nearly always.
+  if (std::optional<std::string> gbk = Utf8ToGbk(utf8)) {
+    if (gbk->find('\x80') == std::string::npos) return *gbk;
+  }
+  std::string out;
+  size_t i = 0;
+  while (i < utf8.size()) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    size_t n = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    n = std::min(n, utf8.size() - i);
+    std::optional<std::string> one = Utf8ToGbk(utf8.substr(i, n));
+    // GBK's single byte 0x80 (the euro sign) is half a character to strict readers.
+    if (one && !one->empty() && *one != "\x80") {
+      out += *one;
+    } else {
+      out += '?';
+      ++*replaced;
+    }
+    i += n;
+  }
+  return out;
+}
+
+namespace {
+
+struct Cell {
+  enum class Kind { kBlank, kText, kNumber, kDate, kBoolean } kind = Kind::kBlank;
+  std::string text;  // UTF-8 text, or the plain decimal of a number
+  TDate date;
+  bool boolean = false;
+};
+
+// "H:MM" or "H:MM:SS" (seconds may carry a fraction, rounded); nullopt when not a time.
+std::optional<int> ParseTimeOfDay(std::string_view text) {
+  int parts[3] = {0, 0, 0};
+  int part = 0, digits = 0;
+  size_t i = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (IsDigit(c)) {
+      if (++digits > 2) return std::nullopt;
+      parts[part] = parts[part] * 10 + (c - '0');
+    } else if (c == ':' && digits > 0 && part < 2) {
+      ++part;
+      digits = 0;
+    } else {
+      break;
+    }
+  }
+  if (part == 0 || digits == 0) return std::nullopt;
+  int extra = 0;
+  if (i < text.size() && text[i] == '.' && part == 2) {
+    if (i + 1 < text.size() && text[i + 1] >= '5') extra = 1;
+    for (++i; i < text.size() && IsDigit(text[i]); ++i) {
+    }
+  }
+  if (i != text.size() || parts[0] > 23 || parts[1] > 59 || parts[2] > 59) return std::nullopt;
+  return parts[0] * 3600 + parts[1] * 60 + parts[2] + extra;
+}
+
+constexpr int64_t kSerialOf1970 = 25569;  // day 0 of the serials is 1899-12-30
+constexpr int64_t kPhantomSerial = 60;    // the workbook's 1900-02-29
+
+// The calendar day of a workbook serial in its 1900 convention: serials 1-59 are
+// 1900-01-01..1900-02-28 (the converter reads them one day early), serial 60 is none.
+std::optional<int64_t> DaysOfSerial(int64_t serial) {
+  if (serial == kPhantomSerial) return std::nullopt;
+  if (serial >= 1 && serial < kPhantomSerial) return serial - kSerialOf1970 + 1;
+  return serial - kSerialOf1970;
+}
+
+// A date or date-time cell from its serial day and second of the day.
+Cell DateCell(int64_t serial_day, int seconds) {
+  Cell cell;
+  std::optional<int64_t> days = DaysOfSerial(serial_day);
+  int y = 1900, m = 2, d = 29;
+  if (days) CivilFromDays(*days, &y, &m, &d);
+  if (days && seconds == 0 && y >= 1 && y <= 9999) {
+    cell.kind = Cell::Kind::kDate;
+    cell.date = {y, m, d};
+    return cell;
+  }
+  cell.kind = Cell::Kind::kText;
+  cell.text = seconds == 0 ? locale::FormatShortDate(y, m, d)
+                           : locale::FormatDateTime(y, m, d, seconds / 3600, seconds / 60 % 60, seconds % 60);
+  return cell;
+}
+
+// The shortest digits that read back as `value` (scientific; PlainDecimal writes them out).
+std::string ExactDecimal(double value) {
+  char buffer[400];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  if (ec != std::errc()) return locale::FormatFloat(value);
+  return std::string(buffer, end);
+}
+
+// The converter's number text and the file's exact number are the same value (15 significant
+// digits), so the fact belongs to this cell.
+bool Agrees(double exact, const std::string& plain) {
+  const double shown = std::strtod(plain.c_str(), nullptr);
+  return std::fabs(exact - shown) <= 1e-14 * std::max(std::fabs(exact), std::fabs(shown));
+}
+
+bool EqualsNoCase(std::string_view a, const char* b) {
+  if (a.size() != std::strlen(b)) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) != b[i]) return false;
+  }
+  return true;
+}
+
+Cell Classify(const CsvCell* csv, const CellFact* fact) {
+  Cell cell;
+  if (!csv || IsBlank(*csv)) return cell;
+  cell.text = csv->text;
+  cell.kind = Cell::Kind::kText;
+  if (csv->quoted) return cell;
+  const std::string& text = csv->text;
+  if (fact && fact->kind == CellFact::Kind::kBoolean && (text == "1" || text == "0")) {
+    cell.kind = Cell::Kind::kBoolean;
+    cell.boolean = fact->boolean;
+    return cell;
+  }
+  if (!fact && (EqualsNoCase(text, "TRUE") || EqualsNoCase(text, "FALSE"))) {
+    cell.kind = Cell::Kind::kBoolean;
+    cell.boolean = EqualsNoCase(text, "TRUE");
+    return cell;
+  }
+  const bool number_fact = fact && fact->kind == CellFact::Kind::kNumber;
+  // Dates and date-times: the serial from the file when it agrees with the converter's day.
+  const size_t space = text.find(' ');
+  std::optional<TDate> date = ParseSheetDate(std::string_view(text).substr(0, space));
+  std::optional<int> time = space == std::string::npos ? std::optional<int>(0)
+                                                       : ParseTimeOfDay(std::string_view(text).substr(space + 1));
+  if (date && time) {
+    int64_t serial = DaysFromCivil(date->year, date->month, date->day) + kSerialOf1970;
+    int seconds = *time;
+    if (number_fact && std::isfinite(fact->number) && std::floor(fact->number) == static_cast<double>(serial)) {
+      const double day = std::floor(fact->number);
+      seconds = static_cast<int>(std::llround((fact->number - day) * 86400));
+      if (seconds >= 86400) {
+        ++serial;
+        seconds -= 86400;
+      }
+    }
+    return DateCell(serial, seconds);
+  }
+  std::optional<std::string> plain = PlainDecimal(text);
+  if (!plain) return cell;
+  if (number_fact && std::isfinite(fact->number) && Agrees(fact->number, *plain)) {
+    const double v = fact->number;
+    if (fact->zero_pad > 0 && v >= 0 && v < 1e18 && std::floor(v) == v) {
+      // Shown with leading zeros: a registration number as the operator sees it.
+      std::string digits = PlainDecimal(ExactDecimal(v)).value_or("0");
+      if (digits.size() < static_cast<size_t>(fact->zero_pad)) {
+        digits.insert(0, static_cast<size_t>(fact->zero_pad) - digits.size(), '0');
+      }
+      cell.text = digits;
+      return cell;
+    }
+    if (std::optional<std::string> exact = PlainDecimal(ExactDecimal(v))) plain = exact;
+  }
+  cell.kind = Cell::Kind::kNumber;
+  cell.text = *plain;
+  return cell;
+}
+
+// A cell's text in a C column (UTF-8).
+std::string TextOf(const Cell& cell) {
+  switch (cell.kind) {
+    case Cell::Kind::kBoolean: return cell.boolean ? "TRUE" : "FALSE";
+    case Cell::Kind::kDate: return locale::FormatShortDate(cell.date.year, cell.date.month, cell.date.day);
+    default: return cell.text;
+  }
+}
+
+}  // namespace
+
+SheetTable BuildSheetTable(const std::vector<CsvRow>& rows, const CellFacts& facts) {
   size_t columns = 0;
   for (const CsvRow& row : rows) columns = std::max(columns, row.size());
   const CsvRow header = rows.empty() ? CsvRow() : rows[0];
@@ -181,12 +391,12 @@ SheetTable BuildSheetTable(const std::vector<CsvRow>& rows) {
     if (used) kept_columns.push_back(c);
   }
   if (kept_columns.empty()) throw ETableError("The first worksheet has no column to convert");
-  std::vector<const CsvRow*> kept_rows;
+  std::vector<size_t> kept_rows;
   for (size_t r = 1; r < rows.size(); ++r) {
     for (size_t c : kept_columns) {
       const CsvCell* cell = CellAt(rows[r], c);
       if (cell && !IsBlank(*cell)) {
-        kept_rows.push_back(&rows[r]);
+        kept_rows.push_back(r);
         break;
       }
     }
@@ -194,43 +404,44 @@ SheetTable BuildSheetTable(const std::vector<CsvRow>& rows) {
 
   SheetTable table;
   table.records.assign(kept_rows.size(), std::vector<SheetValue>(kept_columns.size()));
+  std::vector<Cell> cells(kept_rows.size());
   for (size_t k = 0; k < kept_columns.size(); ++k) {
     const size_t c = kept_columns[k];
     SheetField field;
     const CsvCell* name = CellAt(header, c);
-    field.name = name ? Utf8ToGbkLossy(TrimView(name->text)) : std::string();
+    int ignored = 0;
+    field.name = name ? Utf8ToGbkCounted(TrimView(name->text), &ignored) : std::string();
     // A line break typed into a caption cell is no part of a field name.
     for (char& ch : field.name) {
       if (static_cast<unsigned char>(ch) < 0x20) ch = '_';
     }
     if (field.name.empty()) field.name = "F" + std::to_string(c + 1);
 
-    bool numbers = true, dates = true, any = false;
+    bool numbers = true, dates = true, booleans = true, any = false;
     int whole_width = 0, decimals = 0, digits = 0;
-    for (const CsvRow* row : kept_rows) {
-      const CsvCell* cell = CellAt(*row, c);
-      if (!cell || IsBlank(*cell)) continue;
+    for (size_t i = 0; i < kept_rows.size(); ++i) {
+      const size_t r = kept_rows[i];
+      auto fact = facts.find({static_cast<uint32_t>(r), static_cast<uint32_t>(c)});
+      cells[i] = Classify(CellAt(rows[r], c), fact == facts.end() ? nullptr : &fact->second);
+      const Cell& cell = cells[i];
+      if (cell.kind == Cell::Kind::kBlank) continue;
       any = true;
-      if (cell->quoted) {
-        numbers = dates = false;
-        break;
-      }
+      booleans = booleans && cell.kind == Cell::Kind::kBoolean;
+      dates = dates && cell.kind == Cell::Kind::kDate;
+      numbers = numbers && cell.kind == Cell::Kind::kNumber;
       if (numbers) {
-        if (std::optional<std::string> plain = PlainDecimal(cell->text)) {
-          size_t dot = std::min(plain->find('.'), plain->size());
-          whole_width = std::max(whole_width, static_cast<int>(dot));
-          decimals = std::max(decimals, static_cast<int>(plain->size() - std::min(dot + 1, plain->size())));
-          digits = std::max(digits, static_cast<int>(dot) - (plain->front() == '-' ? 1 : 0));
-        } else {
-          numbers = false;
-        }
+        const std::string& plain = cell.text;
+        size_t dot = std::min(plain.find('.'), plain.size());
+        whole_width = std::max(whole_width, static_cast<int>(dot));
+        decimals = std::max(decimals, static_cast<int>(plain.size() - std::min(dot + 1, plain.size())));
+        digits = std::max(digits, static_cast<int>(dot) - (plain.front() == '-' ? 1 : 0));
       }
-      if (dates && !ParseSheetDate(cell->text)) dates = false;
-      if (!numbers && !dates) break;
     }
     const int numeric_length = whole_width + (decimals > 0 ? decimals + 1 : 0);
-    if (any && numbers && numeric_length <= kMaxNumericLength &&
-        (decimals > 0 || digits <= kMaxIntegerDigits)) {
+    if (any && booleans) {
+      field.type = 'L';
+    } else if (any && numbers && numeric_length <= kMaxNumericLength &&
+               (decimals > 0 || digits <= kMaxIntegerDigits)) {
       field.type = 'N';
       field.length = numeric_length;
       field.decimals = decimals;
@@ -242,18 +453,31 @@ SheetTable BuildSheetTable(const std::vector<CsvRow>& rows) {
       field.length = 1;
     }
 
-    for (size_t r = 0; r < kept_rows.size(); ++r) {
-      const CsvCell* cell = CellAt(*kept_rows[r], c);
-      if (!cell || IsBlank(*cell)) continue;
-      SheetValue& value = table.records[r][k];
+    for (size_t i = 0; i < kept_rows.size(); ++i) {
+      const Cell& cell = cells[i];
+      if (cell.kind == Cell::Kind::kBlank) continue;
+      SheetValue& value = table.records[i][k];
       value.blank = false;
       if (field.type == 'N') {
-        value.text = *PlainDecimal(cell->text);
+        value.text = cell.text;
       } else if (field.type == 'D') {
-        value.date = ParseSheetDate(cell->text);
+        value.date = cell.date;
+      } else if (field.type == 'L') {
+        value.text = cell.boolean ? "T" : "F";
       } else {
-        value.text = Utf8ToGbkLossy(cell->text);
-        value.text.resize(GbkSafePrefixLength(value.text, kMaxCharLength));
+        int replaced = 0;
+        value.text = Utf8ToGbkCounted(TextOf(cell), &replaced);
+        SheetLosses& losses = table.losses;
+        if (replaced > 0 && ++losses.replaced <= static_cast<int>(SheetLosses::kPlacesKept)) {
+          losses.replaced_places.push_back(CellPlace(kept_rows[i], c));
+        }
+        const size_t kept = GbkSafePrefixLength(value.text, kMaxCharLength);
+        if (kept < value.text.size()) {
+          value.text.resize(kept);
+          if (++losses.cut <= static_cast<int>(SheetLosses::kPlacesKept)) {
+            losses.cut_places.push_back(CellPlace(kept_rows[i], c));
+          }
+        }
         field.length = std::max(field.length, static_cast<int>(value.text.size()));
       }
     }

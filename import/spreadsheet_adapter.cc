@@ -2,10 +2,14 @@
 
 #ifndef _WIN32
 
+#include <errno.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 #include <strings.h>
 
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,6 +17,7 @@
 #include <sstream>
 
 #include "import/sheet.h"
+#include "import/workbook_cells.h"
 #include "platform/automation.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -78,8 +83,10 @@ void CheckWorkbook(const AppState& state) {
 // Refuses what is not a workbook before the converter sees it: it would "convert" an empty file
 // without complaint and hand back an empty table.
 void CheckWorkbookFile(const std::string& path) {
+  // A regular file before any open: opening a named pipe would wait for a writer for good.
+  if (!FileExists(path)) throw AutomationError("Cannot open the workbook " + path + ": not a regular file");
   std::ifstream in(path, std::ios::binary);
-  if (!FileExists(path) || !in) throw AutomationError("Cannot open the workbook " + path);
+  if (!in) throw AutomationError("Cannot open the workbook " + path);
   char head[8] = {};
   in.read(head, sizeof head);
   if (in.gcount() == 0) throw AutomationError("The workbook " + path + " is empty");
@@ -88,12 +95,44 @@ void CheckWorkbookFile(const std::string& path) {
   }
 }
 
-// A private folder for one conversion (the converter's profile, its copy of the workbook and
-// its output), removed with everything in it.
+constexpr char kScratchPrefix[] = "mirestal-import-";
+
+// Scratch folders ("mirestal-import-<pid>-XXXXXX") whose process no longer runs: a conversion
+// killed where no handler runs (SIGKILL) leaves its folder, and the next one removes it.
+void RemoveLeftScratchFolders() {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(UserTempDirectory(), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(kScratchPrefix, 0) != 0) continue;
+    const long pid = std::strtol(name.c_str() + std::strlen(kScratchPrefix), nullptr, 10);
+    std::error_code type_ec;
+    if (pid <= 0 || entry.is_symlink(type_ec) || !entry.is_directory(type_ec)) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) fs::remove_all(entry.path(), type_ec);
+  }
+}
+
+// The converter's settings in its private profile: the en-US locale whatever the machine's,
+// so that the numbers and dates it writes read the same everywhere.
+constexpr char kProfileSettings[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+    "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+    "<item oor:path=\"/org.openoffice.Setup/L10N\"><prop oor:name=\"ooSetupSystemLocale\" "
+    "oor:op=\"fuse\"><value>en-US</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Setup/L10N\"><prop oor:name=\"ooLocale\" "
+    "oor:op=\"fuse\"><value>en-US</value></prop></item>\n"
+    "</oor:items>\n";
+
+// A private folder for one conversion (the converter's profile, its copy of the workbook, its
+// lock file and its output), removed with everything in it on every path that unwinds (an
+// interrupted conversion too: see InterruptScope).
 class ScratchFolder {
  public:
   ScratchFolder() {
-    std::string pattern = UserTempDirectory() + "mirestal-import-XXXXXX";
+    RemoveLeftScratchFolders();
+    std::string pattern =
+        UserTempDirectory() + kScratchPrefix + std::to_string(::getpid()) + "-XXXXXX";
     if (!::mkdtemp(pattern.data())) {
       throw AutomationError("Cannot create a temporary folder in " + UserTempDirectory());
     }
@@ -144,7 +183,8 @@ std::string ConverterError(const ScratchFolder& scratch) {
 }
 
 // Has the converter write the first worksheet of `workbook` as CSV, then writes the table.
-void ConvertFirstSheet(const AppState& state, const std::string& workbook,
+// Returns the note about values that did not arrive whole (empty when none).
+std::string ConvertFirstSheet(const AppState& state, const std::string& workbook,
                        const std::string& table) {
   ScratchFolder scratch;
   // The converter works on a copy under a plain name: no lock file appears beside the
@@ -156,6 +196,11 @@ void ConvertFirstSheet(const AppState& state, const std::string& workbook,
   }
   CheckWorkbookFile(book);
   fs::create_directory(scratch.File("out"), ec);
+  fs::create_directories(scratch.File("profile/user"), ec);
+  {
+    std::ofstream settings(scratch.File("profile/user/registrymodifications.xcu"), std::ios::binary);
+    settings << kProfileSettings;
+  }
 
   ProcessSpec spec;
   spec.args = {state.program,
@@ -173,11 +218,16 @@ void ConvertFirstSheet(const AppState& state, const std::string& workbook,
   spec.stdout_path = scratch.File("converter.out");
   spec.stderr_path = scratch.File("converter.err");
   spec.timeout_ms = state.options.timeout_seconds * 1000;
+  // The machine's locale is no part of the conversion (the profile says en-US as well).
+  spec.environment = {"LC_ALL=C.UTF-8", "LANG=C.UTF-8", "LANGUAGE=en_US"};
   ProcessResult result;
   try {
     result = RunProcess(spec);
   } catch (const IoError& e) {
     throw AutomationError(std::string("Cannot start the spreadsheet application: ") + e.what());
+  }
+  if (result.interrupted_by != 0) {
+    throw AutomationError("The conversion of " + workbook + " was interrupted");
   }
   if (result.timed_out) {
     throw AutomationError("The spreadsheet application did not finish converting " + workbook +
@@ -199,9 +249,14 @@ void ConvertFirstSheet(const AppState& state, const std::string& workbook,
                           error);
   }
 
+  if (InterruptScope::Pending() != 0) {
+    throw AutomationError("The conversion of " + workbook + " was interrupted");
+  }
   import::SheetTable sheet;
   try {
-    sheet = import::BuildSheetTable(import::ParseCsv(ReadText(csv_path)));
+    // What CSV cannot carry (all digits, Booleans, leading zeros) from the workbook itself.
+    sheet = import::BuildSheetTable(import::ParseCsv(ReadText(csv_path)),
+                                    import::ReadWorkbookFacts(ReadText(book)));
   } catch (const std::exception& e) {
     throw AutomationError(workbook + ": " + e.what());
   }
@@ -210,6 +265,7 @@ void ConvertFirstSheet(const AppState& state, const std::string& workbook,
   } catch (const std::exception& e) {
     throw AutomationError(e.what());
   }
+  return sheet.losses.Note();
 }
 
 class Columns : public AutoObject {
@@ -250,9 +306,11 @@ class Worksheet : public AutoObject {
       }
       // Never replaces a file: the caller moves an old table aside itself.
       if (PathExists(path)) throw AutomationError("The file " + path + " already exists");
-      ConvertFirstSheet(*state_, state_->workbook, path);
+      std::string note = ConvertFirstSheet(*state_, state_->workbook, path);
       state_->saved = true;
-      return {};
+      // The application's SaveAs returns nothing; the note is this adapter's addition.
+      if (note.empty()) return {};
+      return AutoValue::Text(std::move(note));
     }
     MemberNotFound(member);
   }

@@ -2,11 +2,16 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "import/spreadsheet_adapter.h"
 #include "platform/automation.h"
 #include "platform/paths.h"
+#ifndef _WIN32
+#include "platform/process.h"
+#endif
+#include "platform/target_rule.h"
 
 namespace mirestal {
 namespace {
@@ -62,75 +67,56 @@ void CleanUp(AutoObject& app) noexcept {
   }
 }
 
-// An earlier table moved out of the way for the length of a conversion.
-class SetAside {
+// The new table's temporary file beside the table: removed on every path until Keep().
+class TemporaryTable {
  public:
-  SetAside(FileSystem& fs, std::string table) : fs_(fs), table_(std::move(table)) {}
-
-  // Moves the table aside when one exists.
-  void Move() {
-    if (!PathExists(table_)) return;
-    backup_ = table_ + ".bak";
-    for (int n = 2; PathExists(backup_); ++n) backup_ = table_ + ".bak" + std::to_string(n);
-    read_only_ = fs_.IsReadOnly(table_);
+  TemporaryTable(FileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
+  ~TemporaryTable() {
+    if (path_.empty()) return;
     try {
-      fs_.Rename(table_, backup_);
-    } catch (const IoError& e) {
-      throw EImportError("Cannot move the existing table " + table_ + " aside to " + backup_ +
-                         ": " + e.what());
-    }
-    // Writable, so that it can be deleted after success wherever the attribute stops that.
-    if (read_only_) TrySetReadOnly(backup_, false);
-  }
-
-  // After success: the earlier table is no longer wanted.
-  void Discard() {
-    if (backup_.empty()) return;
-    try {
-      fs_.Remove(backup_);
+      if (PathExists(path_)) fs_.Remove(path_);
     } catch (const IoError&) {
-      // The new table stands; a left-over backup harms nothing.
     }
-    backup_.clear();
   }
-
-  // After a failure: whatever the conversion left at the table's name goes, the earlier table
-  // comes back. Returns a note for the error message when it could not.
-  std::string PutBack() {
-    if (backup_.empty()) return "";
-    try {
-      if (PathExists(table_)) fs_.Remove(table_);
-      fs_.Rename(backup_, table_);
-    } catch (const IoError& e) {
-      return "The earlier table could not be put back (" + std::string(e.what()) +
-             "); it is kept as " + backup_;
-    }
-    if (read_only_) TrySetReadOnly(table_, true);
-    backup_.clear();
-    return "";
-  }
+  TemporaryTable(const TemporaryTable&) = delete;
+  TemporaryTable& operator=(const TemporaryTable&) = delete;
+  const std::string& path() const { return path_; }
+  void Keep() { path_.clear(); }
 
  private:
-  // The attribute is a courtesy: failing to change it never changes the outcome.
-  void TrySetReadOnly(const std::string& path, bool read_only) {
-    try {
-      fs_.SetReadOnly(path, read_only);
-    } catch (const IoError&) {
-    }
-  }
-
   FileSystem& fs_;
-  std::string table_;
-  std::string backup_;
-  bool read_only_ = false;
+  std::string path_;
 };
 
-[[noreturn]] void RethrowWithNote(const std::string& note) {
-  if (note.empty()) throw;
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    throw EImportError(std::string(e.what()) + "\r\r" + note);
+constexpr char kTemporaryInfix[] = ".import-";
+constexpr size_t kTemporarySuffixLength = 12;  // CreateExclusiveTemp's random characters
+
+// The file a table name leads to: the name itself, or through a symbolic link the file it names,
+// so that the rename replaces the table and not the link.
+std::string RealTarget(const std::string& table) {
+  std::error_code ec;
+  const std::filesystem::path p = FsPath(table);
+  if (!std::filesystem::is_symlink(p, ec)) return table;
+  const std::filesystem::path real = std::filesystem::weakly_canonical(p, ec);
+  return ec ? table : Utf8Path(real);
+}
+
+// Regular files "<table name>.import-XXXXXXXXXXXX" beside the table, left by a conversion that
+// was killed before it could remove its temporary table. Links of that name are left alone.
+void RemoveLeftTemporaries(const std::string& table, FileSystem& fs) {
+  const std::filesystem::path p = FsPath(table);
+  const std::string prefix = Utf8Path(p.filename()) + kTemporaryInfix;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(p.parent_path(), ec)) {
+    const std::string name = Utf8Path(entry.path().filename());
+    if (name.size() != prefix.size() + kTemporarySuffixLength || name.rfind(prefix, 0) != 0) continue;
+    std::error_code type_ec;
+    if (!entry.is_symlink(type_ec) && entry.is_regular_file(type_ec)) {
+      try {
+        fs.Remove(Utf8Path(entry.path()));
+      } catch (const IoError&) {
+      }
+    }
   }
 }
 
@@ -146,29 +132,44 @@ std::string TablePathForWorkbook(const std::string& workbook_path) {
 
 std::string ConvertWorkbookToTable(const ImportRequest& request,
                                    const ImportMessageBox& message_box, FileSystem& fs) {
+#ifndef _WIN32
+  // Held until the new table is in place or everything temporary is gone, so that a signal
+  // ends the process only then; not while the report is shown.
+  std::optional<InterruptScope> interrupts;
+  interrupts.emplace();
+#endif
   const std::string book = Absolute(request.workbook_path);
+  // Before anything else: a named pipe would hang the application, a folder is no workbook.
+  if (!fs.Exists(book)) {
+    throw EImportError(PathExists(book) ? "The workbook " + book + " is not a regular file"
+                                        : "The workbook " + book + " does not exist");
+  }
   const std::string table = TablePathForWorkbook(book);
-  if (!request.open_roster_path.empty() && fs.SameFile(table, request.open_roster_path)) {
-    throw EImportError("The table " + table +
-                       " is the roster open in the window; close it before converting");
+  const TargetGuard guard{request.open_roster_path, request.photo_folder, {book}};
+  if (std::optional<TargetRefusal> refusal = CheckTarget(table, guard, TargetKind::kTable, fs)) {
+    throw EImportError(refusal->message);
   }
-  // Compared as files (device and inode), so that a link or ".." in either name hides nothing.
-  if (fs.SameFile(table, book)) {
-    throw EImportError("The workbook " + book + " would be replaced by its own table");
-  }
-  if (PathExists(table) && !fs.Exists(table)) {
-    throw EImportError("The table " + table + " cannot be written: the name is not a file");
-  }
-
-  SetAside earlier(fs, table);
-  earlier.Move();
-  std::shared_ptr<AutoObject> app;
+  const std::string real_table = RealTarget(table);
+  RemoveLeftTemporaries(real_table, fs);
+  std::string temporary_path;
   try {
-    app = CreateAutoObject(kSpreadsheetProgId);
-  } catch (...) {
-    RethrowWithNote(earlier.PutBack());
+    const std::filesystem::path p = FsPath(real_table);
+    fs.CreateExclusiveTemp(Utf8Path(p.parent_path()), Utf8Path(p.filename()) + kTemporaryInfix,
+                           &temporary_path);
+  } catch (const IoError& e) {
+    throw EImportError("Cannot create a new table beside " + table + ": " + e.what());
+  }
+  TemporaryTable temporary(fs, temporary_path);
+  // The name was taken exclusively; the application writes the table there and, as it would
+  // ask before replacing a file, refuses an existing one.
+  try {
+    fs.Remove(temporary.path());
+  } catch (const IoError& e) {
+    throw EImportError("Cannot create a new table beside " + table + ": " + e.what());
   }
 
+  std::shared_ptr<AutoObject> app = CreateAutoObject(kSpreadsheetProgId);
+  std::string notes;
   try {
     Call(*GetObject(*app, "WorkBooks", AutoInvoke::kMethodOrGet), "Open",
          {AutoValue::TextRef(book)});
@@ -177,19 +178,36 @@ std::string ConvertWorkbookToTable(const ImportRequest& request,
          "Activate");
     Call(*GetObject(*app, "Columns", AutoInvoke::kMethodOrGet), "AutoFit");
     Call(*app, "goto", {AutoValue::Text("R1C1")});
-    Call(*GetObject(*app, "WorkSheets", AutoInvoke::kPropertyGet, {AutoValue::Int(1)}), "SaveAs",
-         {AutoValue::TextRef(table), AutoValue::Int(11)});
+    std::vector<AutoArg> save_args{AutoValue::TextRef(temporary.path()), AutoValue::Int(11)};
+    AutoValue saved =
+        GetObject(*app, "WorkSheets", AutoInvoke::kPropertyGet, {AutoValue::Int(1)})
+            ->Invoke("SaveAs", AutoInvoke::kMethod, save_args);
+    if (saved.kind == AutoKind::kText) notes = saved.text;
     Put(*GetObject(*app, "WorkBooks", AutoInvoke::kPropertyGet, {AutoValue::Int(1)}), "Saved",
         AutoValue::Bool(true));
+    if (!fs.Exists(temporary.path())) {
+      throw EImportError("The spreadsheet application wrote no table for " + book);
+    }
+    // The one step that changes the operator's files: the complete table replaces the old one.
+    try {
+      fs.Rename(temporary.path(), real_table);
+    } catch (const IoError& e) {
+      throw EImportError("Cannot replace the table " + table + ": " + e.what() +
+                         "\r\rThe earlier table is unchanged.");
+    }
+    temporary.Keep();
   } catch (...) {
     CleanUp(*app);
-    RethrowWithNote(earlier.PutBack());
+    throw;
   }
-  earlier.Discard();
+#ifndef _WIN32
+  interrupts.reset();
+#endif
   try {
     if (message_box) {
-      message_box("生成了Dbf文件: \r" + table + "\r" + "\r" + "你可以打开该dbf文件进行拍照。",
-                  "提示", 0);
+      std::string text = "生成了Dbf文件: \r" + table + "\r" + "\r" + "你可以打开该dbf文件进行拍照。";
+      if (!notes.empty()) text += "\r\r" + notes;
+      message_box(text, "提示", 0);
     }
   } catch (...) {
     CleanUp(*app);

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include "platform/file.h"
 #include "platform/process.h"
@@ -44,6 +46,29 @@ class SpawnSetup {
   posix_spawnattr_t attr_;
   posix_spawn_file_actions_t actions_;
 };
+
+volatile sig_atomic_t g_interrupt = 0;
+int g_scope_depth = 0;
+constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+struct sigaction g_previous[4];
+
+extern "C" void RecordInterrupt(int sig) {
+  if (g_interrupt == 0) g_interrupt = sig;
+}
+
+// The caller's environment with `overrides` ("NAME=VALUE") in place of the same names.
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& overrides) {
+  std::vector<std::string> merged;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& o : overrides) replaced = replaced || o.rfind(name, 0) == 0;
+    if (!replaced) merged.push_back(entry);
+  }
+  merged.insert(merged.end(), overrides.begin(), overrides.end());
+  return merged;
+}
 
 void SleepMs(int ms) {
   timespec ts{ms / 1000, (ms % 1000) * 1000000L};
@@ -100,9 +125,17 @@ ProcessResult RunProcess(const ProcessSpec& spec) {
   for (const std::string& arg : spec.args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
+  std::vector<std::string> env_texts;
+  std::vector<char*> envp;
+  if (!spec.environment.empty()) {
+    env_texts = MergedEnvironment(spec.environment);
+    for (std::string& e : env_texts) envp.push_back(e.data());
+    envp.push_back(nullptr);
+  }
+
   pid_t pid = 0;
   int rc = ::posix_spawn(&pid, program->c_str(), setup.actions(), setup.attr(), argv.data(),
-                         environ);
+                         envp.empty() ? environ : envp.data());
   if (rc != 0) throw IoError("cannot run " + *program + ": " + std::strerror(rc), rc);
 
   ProcessResult result;
@@ -116,6 +149,10 @@ ProcessResult RunProcess(const ProcessSpec& spec) {
     int waited = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
     if (waited == 0 && info.si_pid == pid) break;
     if (waited != 0 && errno != EINTR) break;
+    if (g_interrupt != 0) {
+      result.interrupted_by = g_interrupt;
+      break;
+    }
     if (std::chrono::steady_clock::now() >= deadline) {
       result.timed_out = true;
       break;
@@ -127,11 +164,34 @@ ProcessResult RunProcess(const ProcessSpec& spec) {
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  if (!result.timed_out) {
+  if (!result.timed_out && result.interrupted_by == 0) {
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   }
   return result;
 }
+
+InterruptScope::InterruptScope() {
+  if (g_scope_depth++ > 0) return;
+  g_interrupt = 0;
+  struct sigaction action {};
+  action.sa_handler = RecordInterrupt;
+  sigemptyset(&action.sa_mask);
+  for (size_t i = 0; i < std::size(kInterruptSignals); ++i) {
+    ::sigaction(kInterruptSignals[i], &action, &g_previous[i]);
+  }
+}
+
+InterruptScope::~InterruptScope() {
+  if (--g_scope_depth > 0) return;
+  for (size_t i = 0; i < std::size(kInterruptSignals); ++i) {
+    ::sigaction(kInterruptSignals[i], &g_previous[i], nullptr);
+  }
+  const int sig = g_interrupt;
+  g_interrupt = 0;
+  if (sig != 0) ::raise(sig);
+}
+
+int InterruptScope::Pending() { return g_interrupt; }
 
 }  // namespace mirestal

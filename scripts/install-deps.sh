@@ -12,6 +12,14 @@ $SUDO apt-get install -y --no-install-recommends \
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
   fonts-arphic-uming fonts-wqy-microhei \
   python3 python3-dbfread python3-xlrd python3-olefile libjpeg-turbo-progs zip \
-  libreoffice-calc-nogui python3-xlwt \
+  libreoffice-calc-nogui python3-xlwt locales \
   xvfb openbox xdotool x11-utils imagemagick \
   ${MIRESTAL_EXTRA_PACKAGES:-}
+# The conversion tests run under these locales besides C.UTF-8.
+for loc in en_GB.UTF-8 de_DE.UTF-8; do
+  if ! locale -a 2>/dev/null | grep -qi "^${loc%%.*}\.utf-\?8$"; then
+    $SUDO sed -i "s/^# *\(${loc} UTF-8\)/\1/" /etc/locale.gen
+    NEED_LOCALE_GEN=1
+  fi
+done
+if [ "${NEED_LOCALE_GEN:-0}" = 1 ]; then $SUDO locale-gen; fi

@@ -10,6 +10,7 @@
 #include "capture/testcard.h"
 #include "platform/file.h"
 #include "platform/gbk.h"
+#include "platform/target_rule.h"
 #include "tests/testutil/testutil.h"
 
 namespace mirestal {
@@ -147,11 +148,11 @@ TEST_F(CliCheckTest, RefusedPackageLeavesNothingBehind) {
   struct {
     std::string target, extra_args, message;
   } cases[] = {
-      {photos_ + "p.zip", "", "may not be inside the photo folder"},
-      {photos_ + "../照片/./p.zip", "", "may not be inside the photo folder"},
+      {photos_ + "p.zip", "", kMsgTargetInPhotoFolder},
+      {photos_ + "../照片/./p.zip", "", kMsgTargetInPhotoFolder},
       {out_dir.File("ro/old.zip"), "", "is read-only"},
       {out_dir.File("none/p.zip"), "", "does not exist"},
-      {out_dir.File("dir.zip"), "", "it is a folder"},
+      {out_dir.File("dir.zip"), "", kMsgTargetNotAFile},
       {out_dir.File("p.zip"), " --class 班级=C", "no valid photo to package"},
       {out_dir.File("p.zip"), " --class 年级=C", "the roster has no field 年级"},
   };

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <optional>
+
 #include "platform/gbk.h"
 #include "table/errors.h"
 
@@ -93,8 +96,8 @@ TEST(SheetTableTest, FieldsTakeTheirKindAndSizeFromTheValues) {
     int length, decimals;
   } expected[] = {
       {Gbk("考籍号"), 'C', 17, 0}, {Gbk("成_绩"), 'N', 6, 2}, {Gbk("出生"), 'D', 8, 0},
-      {Gbk("混合"), 'C', 1, 0},    {Gbk("大"), 'C', 6, 0},   {"F6", 'C', 1, 0},
-      {Gbk("时刻"), 'C', 19, 0},   {Gbk("空"), 'C', 1, 0},
+      {Gbk("混合"), 'C', 1, 0},    {Gbk("大"), 'C', 21, 0},  {"F6", 'C', 1, 0},
+      {Gbk("时刻"), 'C', 18, 0},   {Gbk("空"), 'C', 1, 0},
   };
   ASSERT_EQ(table.fields.size(), std::size(expected));
   for (size_t i = 0; i < table.fields.size(); ++i) {
@@ -108,7 +111,8 @@ TEST(SheetTableTest, FieldsTakeTheirKindAndSizeFromTheValues) {
   const auto& first = table.records[0];
   EXPECT_EQ(first[1].text, "623.2");
   EXPECT_EQ(first[2].date, (TDate{2008, 5, 20}));
-  EXPECT_EQ(first[4].text, "1E+020");
+  EXPECT_EQ(first[4].text, "100000000000000000000");  // never scientific
+  EXPECT_EQ(first[6].text, "2008/5/20 13:45:07");
   EXPECT_TRUE(first[7].blank);
   const auto& second = table.records[1];
   EXPECT_EQ(second[0].text, Gbk("  肖雨"));
@@ -136,6 +140,90 @@ TEST(SheetTableTest, SheetWithoutAnyColumnIsRefused) {
       EXPECT_STREQ(e.what(), "The first worksheet has no column to convert");
     }
   }
+}
+
+}  // namespace
+}  // namespace mirestal::import
+
+namespace mirestal::import {
+namespace {
+
+CellFact Number(double value, int zero_pad = 0) {
+  CellFact fact;
+  fact.number = value;
+  fact.zero_pad = zero_pad;
+  return fact;
+}
+CellFact Boolean(bool value) {
+  CellFact fact;
+  fact.kind = CellFact::Kind::kBoolean;
+  fact.boolean = value;
+  return fact;
+}
+
+// One column per case: the converter's text of the cell, what the workbook file says about it,
+// and the field and value that come out (D values as yyyymmdd).
+TEST(SheetValueTest, EveryValueKeepsWhatTheCellHolds) {
+  struct Case {
+    const char* csv;
+    std::optional<CellFact> fact;
+    char type;
+    std::string value;
+  } cases[] = {
+      {"12/31/1899", Number(1), 'D', "19000101"},  // the 1900 convention: one day early
+      {"02/27/1900", Number(59), 'D', "19000228"},
+      {"02/28/1900", Number(60), 'C', "1900/2/29"},  // the workbook's own 1900-02-29
+      {"03/01/1900", Number(61), 'D', "19000301"},
+      {"12/31/9999", std::nullopt, 'D', "99991231"},
+      {"12/31/9999 13:05:00", Number(2958465 + 47100.0 / 86400), 'C', "9999/12/31 13:05:00"},
+      {"1234567890123456", Number(1234567890123456), 'N', "1234567890123456"},
+      {"1.10100520261E+016", Number(11010052026100038.0), 'N', "11010052026100038"},
+      {"1.23456789012346E+023", Number(123456789012345678901234.0), 'C', "123456789012345690000000"},
+      {"-0.0000001", Number(-1e-7), 'N', "-0.0000001"},
+      {"95.5", std::nullopt, 'N', "95.5"},
+      {"123", Number(123, 17), 'C', "00000000000000123"},  // a key shown with leading zeros
+      {"1", Boolean(true), 'L', "T"},
+      {"FALSE", std::nullopt, 'L', "F"},
+      {"0", std::nullopt, 'N', "0"},
+      {"5", Number(7), 'N', "5"},  // a fact that does not agree belongs to another cell
+  };
+  std::string header, row;
+  CellFacts facts;
+  for (size_t c = 0; c < std::size(cases); ++c) {
+    header += (c ? ",\"F" : "\"F") + std::to_string(c) + "\"";
+    row += (c ? "," : "") + std::string(cases[c].csv);
+    if (cases[c].fact) facts[{1, static_cast<uint32_t>(c)}] = *cases[c].fact;
+  }
+  SheetTable table = BuildSheetTable(ParseCsv(header + "\n" + row + "\n"), facts);
+  ASSERT_EQ(table.fields.size(), std::size(cases));
+  for (size_t c = 0; c < std::size(cases); ++c) {
+    EXPECT_EQ(table.fields[c].type, cases[c].type) << cases[c].csv;
+    const SheetValue& v = table.records[0][c];
+    char date[9] = "";
+    if (v.date) std::snprintf(date, sizeof date, "%04d%02d%02d", v.date->year, v.date->month, v.date->day);
+    EXPECT_EQ(v.date ? std::string(date) : v.text, cases[c].value) << cases[c].csv;
+  }
+}
+
+// Booleans and dates in a text column keep their look, blank numbers stay blank, and the texts
+// that did not fit are counted with their places.
+TEST(SheetValueTest, MixedColumnsAndLossesAreReported) {
+  const std::string long_text(300, 'a');
+  std::string csv = "\"在校\",\"备注\",\"成绩\"\n";
+  csv += "1,\"€\",\n\"是\",\"" + long_text + "\",95\n0,\"好😀\",\n";
+  CellFacts facts = {{{1, 0}, Boolean(true)}, {{3, 0}, Boolean(false)}};
+  SheetTable table = BuildSheetTable(ParseCsv(csv), facts);
+  ASSERT_EQ(table.records.size(), 3u);
+  EXPECT_EQ(table.fields[0].type, 'C');
+  EXPECT_EQ(table.records[0][0].text, "TRUE");
+  EXPECT_EQ(table.records[2][0].text, "FALSE");
+  EXPECT_EQ(table.records[0][1].text, "?");  // never GBK's single byte 0x80
+  EXPECT_EQ(table.records[1][1].text.size(), 254u);
+  EXPECT_EQ(table.fields[2].type, 'N');
+  EXPECT_TRUE(table.records[0][2].blank);
+  EXPECT_EQ(table.losses.Note(),
+            "有1个单元格的文字超过254字节，已截断：第3行B列\r"
+            "有2个单元格含有GBK不能表示的字符，已换成“?”：第2行B列、第4行B列");
 }
 
 }  // namespace

@@ -4,15 +4,19 @@
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 
 #include "import/spreadsheet_adapter.h"
 #include "platform/automation.h"
 #include "platform/fault_file.h"
+#include "platform/paths.h"
+#include "platform/target_rule.h"
 #include "tests/testutil/testutil.h"
 
 namespace mirestal {
@@ -27,7 +31,7 @@ using mirestal::testing::WriteFile;
 struct Log {
   std::vector<std::string> lines;
   int fail_at = 0;
-  std::function<void(const std::string& member)> on_call;
+  std::function<void(const std::string& member, const std::vector<AutoArg>& args)> on_call;
   bool created = false;
 };
 
@@ -50,7 +54,7 @@ class Recorder : public AutoObject {
     std::string line = name_ + "." + member + "/" + std::to_string(static_cast<int>(flags)) + "(";
     for (size_t i = 0; i < args.size(); ++i) line += (i ? ", " : "") + Describe(args[i]);
     log_->lines.push_back(line + ")");
-    if (log_->on_call) log_->on_call(member);
+    if (log_->on_call) log_->on_call(member, args);
     if (static_cast<int>(log_->lines.size()) == log_->fail_at) {
       throw AutomationError("refused " + member);
     }
@@ -71,6 +75,7 @@ class XlsToDbfTest : public ::testing::Test {
     book_ = dir_.File("高一(1).xls");
     table_ = dir_.File("高一(1).dbf");
     WriteFile(book_, "workbook");
+    SaveAsWrites("new");
     auto log = log_;
     RegisterAutoServer(kSpreadsheetProgId, [log]() -> std::unique_ptr<AutoObject> {
       log->created = true;
@@ -92,11 +97,25 @@ class XlsToDbfTest : public ::testing::Test {
     return "";
   }
 
-  // SaveAs leaves a new table behind, as the application does.
+  // SaveAs leaves a new table behind at the name it is given, as the application does; the
+  // name is noted (the log shows it as "TEMP").
   void SaveAsWrites(const std::string& bytes) {
-    log_->on_call = [this, bytes](const std::string& member) {
-      if (member == "SaveAs") WriteFile(table_, bytes);
+    log_->on_call = [this, bytes](const std::string& member, const std::vector<AutoArg>& args) {
+      if (member != "SaveAs") return;
+      saved_as_ = args[0].text;
+      EXPECT_FALSE(PathExists(saved_as_));
+      WriteFile(saved_as_, bytes);
     };
+  }
+
+  // Everything in the folder but the workbook and the table: no temporary file may stay.
+  std::vector<std::string> Leftovers() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(FsPath(dir_.path()))) {
+      const std::string path = Utf8Path(e.path());
+      if (path != book_ && path != table_) names.push_back(path);
+    }
+    return names;
   }
 
   std::vector<std::string> Conversion() const {
@@ -109,7 +128,7 @@ class XlsToDbfTest : public ::testing::Test {
             "Columns.AutoFit/1()",
             "app.goto/1(text R1C1)",
             "app.WorkSheets/2(int 1)",
-            "WorkSheets.SaveAs/1(ref " + table_ + ", int 11)",
+            "WorkSheets.SaveAs/1(ref TEMP, int 11)",
             "app.WorkBooks/2(int 1)",
             "WorkBooks.Saved/4(bool true)"};
   }
@@ -117,12 +136,21 @@ class XlsToDbfTest : public ::testing::Test {
     return {"app.ActiveWorkBook/3()", "ActiveWorkBook.Saved/4(bool true)",
             "ActiveWorkBook.Close/1()", "app.Quit/1()"};
   }
+  // The log with the temporary table's name (checked below) written as TEMP.
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines = log_->lines;
+    for (std::string& line : lines) {
+      const size_t at = saved_as_.empty() ? std::string::npos : line.find(saved_as_);
+      if (at != std::string::npos) line.replace(at, saved_as_.size(), "TEMP");
+    }
+    return lines;
+  }
   std::string Message() const {
     return "message 生成了Dbf文件: \r" + table_ + "\r\r你可以打开该dbf文件进行拍照。|提示|0";
   }
 
   TempDir dir_;
-  std::string book_, table_;
+  std::string book_, table_, saved_as_;
   std::shared_ptr<Log> log_ = std::make_shared<Log>();
 };
 
@@ -143,11 +171,17 @@ TEST(TablePathTest, ExtensionOfTheFileNameIsReplaced) {
 }
 
 TEST_F(XlsToDbfTest, SuccessMakesTheCallsInOrderReportsThenCleansUp) {
+  WriteFile(table_, "earlier");
   EXPECT_EQ(Run(), "");
   std::vector<std::string> expected = Conversion();
   expected.push_back(Message());
   for (const std::string& line : CleanUpCalls()) expected.push_back(line);
-  EXPECT_EQ(log_->lines, expected);
+  EXPECT_EQ(Lines(), expected);
+  // Written beside the table under a name of its own, then renamed over it.
+  EXPECT_EQ(saved_as_.rfind(table_ + ".import-", 0), 0u) << saved_as_;
+  EXPECT_EQ(saved_as_.size(), table_.size() + 8 + 12);
+  EXPECT_EQ(ReadFile(table_), "new");
+  EXPECT_TRUE(Leftovers().empty());
 }
 
 TEST_F(XlsToDbfTest, FailingCallIsReportedAfterTheCleanUpWithoutMessage) {
@@ -161,7 +195,7 @@ TEST_F(XlsToDbfTest, FailingCallIsReportedAfterTheCleanUpWithoutMessage) {
     EXPECT_EQ(Run(), "refused " + member);
     std::vector<std::string> expected(conversion.begin(), conversion.begin() + fail);
     for (const std::string& line : CleanUpCalls()) expected.push_back(line);
-    EXPECT_EQ(log_->lines, expected) << "failing call " << fail;
+    EXPECT_EQ(Lines(), expected) << "failing call " << fail;
   }
 }
 
@@ -186,69 +220,53 @@ TEST_F(XlsToDbfTest, FailingCleanUpCallStillQuitsAndKeepsTheSuccess) {
   }
 }
 
-TEST_F(XlsToDbfTest, CreationFailureMakesNoCallAndKeepsTheEarlierTable) {
-  RegisterAutoServer(kSpreadsheetProgId, []() -> std::unique_ptr<AutoObject> {
-    throw AutomationCreateError("no spreadsheet application");
-  });
-  WriteFile(table_, "earlier");
-  EXPECT_EQ(Run(), "no spreadsheet application");
-  EXPECT_TRUE(log_->lines.empty());
-  EXPECT_EQ(ReadFile(table_), "earlier");
-  EXPECT_FALSE(PathExists(table_ + ".bak"));
-}
-
-TEST_F(XlsToDbfTest, ReadOnlyEarlierTableIsReplacedAndItsBackupRemoved) {
-  WriteFile(table_, "earlier");
-  WriteFile(table_ + ".bak", "someone's own file");
-  SetReadOnly(table_, true);
-  std::string seen_during;
-  log_->on_call = [&](const std::string& member) {
-    if (member != "SaveAs") return;
-    seen_during = PathExists(table_) ? "table still there" : ReadFile(table_ + ".bak2");
-    WriteFile(table_, "new");
+// The conversion stopped at each of its steps: the earlier table stays as it was and no
+// temporary file is left beside it.
+TEST_F(XlsToDbfTest, EarlierTableSurvivesAStopAtEveryStep) {
+  struct Case {
+    const char* step;
+    int fail_at;           // the failing automation call (0: none)
+    bool no_application;   // the application cannot be created
+    FileOp fs_op;          // the failing file operation ...
+    int fs_nth;            // ... at its n-th use (0: none)
+    const char* error;     // the start of the error
+  } cases[] = {
+      {"before the application", 0, true, FileOp::kRename, 0, "no spreadsheet application"},
+      {"no temporary name", 0, false, FileOp::kCreateExclusiveTemp, 1, "Cannot create a new table beside "},
+      {"while it converts", 10, false, FileOp::kRename, 0, "refused SaveAs"},
+      {"after the new table is written", 12, false, FileOp::kRename, 0, "refused Saved"},
+      {"during the swap", 0, false, FileOp::kRename, 1, "Cannot replace the table " },
   };
+  for (const Case& c : cases) {
+    WriteFile(table_, "earlier");
+    SetReadOnly(table_, false);
+    log_->lines.clear();
+    log_->fail_at = c.fail_at;
+    if (c.no_application) {
+      RegisterAutoServer(kSpreadsheetProgId, []() -> std::unique_ptr<AutoObject> {
+        throw AutomationCreateError("no spreadsheet application");
+      });
+    } else {
+      auto log = log_;
+      RegisterAutoServer(kSpreadsheetProgId, [log]() -> std::unique_ptr<AutoObject> {
+        return std::make_unique<Recorder>("app", log);
+      });
+    }
+    FaultFileSystem fs;
+    if (c.fs_nth > 0) fs.FailOperation(c.fs_op, c.fs_nth);
+    const std::string error = Run(fs);
+    EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.step << ": " << error;
+    EXPECT_EQ(ReadFile(table_), "earlier") << c.step;
+    EXPECT_EQ(Leftovers(), std::vector<std::string>()) << c.step;
+  }
+}
+
+TEST_F(XlsToDbfTest, TemporaryTablesOfAKilledConversionAreRemovedFirst) {
+  WriteFile(table_ + ".import-AbCdEfGhIjKl", "left by a killed conversion");
+  WriteFile(table_ + ".import-short", "someone's own file");
   EXPECT_EQ(Run(), "");
-  EXPECT_EQ(seen_during, "earlier");
-  EXPECT_EQ(ReadFile(table_), "new");
-  EXPECT_FALSE(PathExists(table_ + ".bak2"));
-  EXPECT_EQ(ReadFile(table_ + ".bak"), "someone's own file");
-}
-
-TEST_F(XlsToDbfTest, EarlierTableComesBackWithItsAttributeAfterAFailure) {
-  WriteFile(table_, "earlier");
-  SetReadOnly(table_, true);
-  SaveAsWrites("half");
-  log_->fail_at = 10;  // SaveAs
-  EXPECT_EQ(Run(), "refused SaveAs");
-  EXPECT_EQ(ReadFile(table_), "earlier");
-  EXPECT_TRUE(IsReadOnly(table_));
-  EXPECT_FALSE(PathExists(table_ + ".bak"));
-}
-
-TEST_F(XlsToDbfTest, EarlierTableThatCannotBeMovedAsideStopsBeforeTheApplication) {
-  WriteFile(table_, "earlier");
-  FaultFileSystem fs;
-  fs.FailRenames(true);
-  std::string error = Run(fs);
-  EXPECT_EQ(error.rfind("Cannot move the existing table " + table_ + " aside to " + table_ +
-                            ".bak: ",
-                        0),
-            0u)
-      << error;
-  EXPECT_FALSE(log_->created);
-  EXPECT_EQ(ReadFile(table_), "earlier");
-}
-
-TEST_F(XlsToDbfTest, EarlierTableThatCannotBePutBackIsNamedInTheError) {
-  WriteFile(table_, "earlier");
-  FaultFileSystem fs;
-  fs.FailOperation(FileOp::kRename, 2);  // the move aside works, the move back fails
-  log_->fail_at = 10;
-  std::string error = Run(fs);
-  EXPECT_EQ(error.rfind("refused SaveAs\r\rThe earlier table could not be put back (", 0), 0u)
-      << error;
-  EXPECT_NE(error.find("it is kept as " + table_ + ".bak"), std::string::npos) << error;
-  EXPECT_EQ(ReadFile(table_ + ".bak"), "earlier");
+  EXPECT_FALSE(PathExists(table_ + ".import-AbCdEfGhIjKl"));
+  EXPECT_EQ(ReadFile(table_ + ".import-short"), "someone's own file");
 }
 
 #ifndef _WIN32  // symbolic and hard links made with the POSIX calls
@@ -259,11 +277,9 @@ TEST_F(XlsToDbfTest, TargetThatIsTheOpenRosterOrTheWorkbookIsRefused) {
   struct Case {
     std::string book, roster, error;
   } cases[] = {
-      {book_, dir_.File("sub/../link.dbf"),
-       "The table " + table_ + " is the roster open in the window; close it before converting"},
-      {table_, "", "The workbook " + table_ + " would be replaced by its own table"},
-      {dir_.File("link"), "",
-       "The workbook " + dir_.File("link") + " would be replaced by its own table"},
+      {book_, dir_.File("sub/../link.dbf"), std::string(kMsgTargetIsTable) + "\r" + table_},
+      {table_, "", std::string(kMsgTargetIsSource) + "\r" + table_},
+      {dir_.File("link"), "", std::string(kMsgTargetIsSource) + "\r" + dir_.File("link.dbf")},
   };
   ::link(table_.c_str(), dir_.File("link").c_str());
   for (const Case& c : cases) {
@@ -278,6 +294,36 @@ TEST_F(XlsToDbfTest, TargetThatIsTheOpenRosterOrTheWorkbookIsRefused) {
   }
   EXPECT_FALSE(log_->created);
   EXPECT_EQ(ReadFile(table_), "roster");
+}
+
+// A named pipe never reaches the application (it would wait for a writer for good), nor does a
+// folder; a read-only earlier table is kept.
+TEST_F(XlsToDbfTest, WorkbookThatIsNoFileAndReadOnlyTableAreRefusedFirst) {
+  const std::string pipe = dir_.File("pipe.xls");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  ASSERT_EQ(::mkdir(dir_.File("folder.xls").c_str(), 0700), 0);
+  WriteFile(table_, "read-only");
+  SetReadOnly(table_, true);
+  struct Case {
+    std::string book, error;
+  } cases[] = {
+      {pipe, "The workbook " + pipe + " is not a regular file"},
+      {dir_.File("folder.xls"), "The workbook " + dir_.File("folder.xls") + " is not a regular file"},
+      {dir_.File("none.xls"), "The workbook " + dir_.File("none.xls") + " does not exist"},
+      {book_, std::string(kMsgTargetReadOnly) + "\r" + table_},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    try {
+      ConvertWorkbookToTable({c.book, ""}, [](auto&&...) {});
+    } catch (const EImportError& e) {
+      error = e.what();
+    }
+    EXPECT_EQ(error, c.error);
+  }
+  EXPECT_FALSE(log_->created);
+  EXPECT_EQ(ReadFile(table_), "read-only");
+  EXPECT_FALSE(PathExists(dir_.File("pipe.dbf")));
 }
 #endif
 

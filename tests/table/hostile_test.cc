@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "platform/target_rule.h"
 #include "tests/table/write_test_util.h"
 
 namespace mirestal {
@@ -79,21 +80,23 @@ std::string Cli(const std::string& args) {
 }
 
 TEST(HostileInputs, EachIsRefusedOrHandledWithoutLoss) {
+  // Targets are refused by the shared rule before the roster is opened.
+  const std::string kTable = kMsgTargetIsTable, kNotFile = kMsgTargetNotAFile;
   const auto none = [](const TempDir&) {};
   const std::string long_text(65520, 'a');
   const std::vector<Hostile> catalogue = {
       // --- The roster and its memo file, named as an export's target ---
       {"export onto the roster", CrossLinkedDbase4Roster, none, "export %D/r.dbf %D/r.dbf", 1,
-       "Result file %D/r.dbf is the table being exported\n", true, nullptr},
+       kTable + "\n%D/r.dbf\n", true, nullptr},
       {"export onto the roster spelled otherwise", CrossLinkedDbase4Roster, none,
-       "export %D/r.dbf %D/./r.dbf", 1, "Result file %D/./r.dbf is the table being exported\n",
+       "export %D/r.dbf %D/./r.dbf", 1, kTable + "\n%D/./r.dbf\n",
        true, nullptr},
       {"export onto a link to the roster", CrossLinkedDbase4Roster,
        [](const TempDir& d) { fs::create_symlink(d.File("r.dbf"), d.File("book.xls")); },
-       "export %D/r.dbf %D/book.xls", 1, "Result file %D/book.xls is the table being exported\n",
+       "export %D/r.dbf %D/book.xls", 1, kTable + "\n%D/book.xls\n",
        true, nullptr},
       {"export onto the memo file", CrossLinkedDbase4Roster, none, "export %D/r.dbf %D/r.dbt", 1,
-       "Result file %D/r.dbt is the memo file of the table being exported\n", true, nullptr},
+       kTable + "\n%D/r.dbt\n", true, nullptr},
       {"export of a read-only roster", CrossLinkedDbase4Roster,
        [](const TempDir& d) { ::chmod(d.File("r.dbf").c_str(), 0444); },
        "export %D/r.dbf %D/book.xls", 0, "2 records exported\n", true,
@@ -101,11 +104,11 @@ TEST(HostileInputs, EachIsRefusedOrHandledWithoutLoss) {
       // --- The workbook target: only a regular file is replaced, and only by a whole workbook ---
       {"export onto a named pipe", CrossLinkedDbase4Roster,
        [](const TempDir& d) { MakeFifo(d.File("book.xls")); }, "export %D/r.dbf %D/book.xls", 1,
-       "Result file %D/book.xls is not a regular file\n", true,
+       kNotFile + "\n%D/book.xls\n", true,
        [](const TempDir& d) { EXPECT_TRUE(fs::is_fifo(d.File("book.xls"))); }},
       {"export onto a folder", CrossLinkedDbase4Roster,
        [](const TempDir& d) { fs::create_directory(d.File("book.xls")); },
-       "export %D/r.dbf %D/book.xls", 1, "Result file %D/book.xls is not a regular file\n", true,
+       "export %D/r.dbf %D/book.xls", 1, kNotFile + "\n%D/book.xls\n", true,
        nullptr},
       // --- The temporary file of pack ---
       {"pack beside a planted link and a stale file", CrossLinkedDbase4Roster,

@@ -6,6 +6,7 @@
 
 #include "capture/photo_check.h"
 #include "platform/paths.h"
+#include "platform/target_rule.h"
 #include "tools/mirestal-cli/command.h"
 #include "tools/mirestal-cli/photo_report.h"
 #include "xls/text_workbook.h"
@@ -32,10 +33,13 @@ int RunCheck(const std::vector<std::string>& args) {
   }
   if (roster.empty()) throw UsageError("check takes a roster file");
   if (program_dir.empty()) program_dir = ExecutableDirectory();
+  const PhotoStore store(program_dir);
+  // Refused before the check runs, so that nothing is read for a report that cannot be written.
+  if (!xls.empty()) RequireTarget(xls, {roster, store.PhotoFolder(), {}});
 
   const RosterForCheck students = ReadRosterForCheck(roster);
   const RosterPhotoCheck check =
-      CheckRosterPhotos(students.students, PhotoStore(program_dir), rules);
+      CheckRosterPhotos(students.students, store, rules);
   const std::vector<std::string> counts = CountLines(check);
   const std::vector<ReportLine> problems = ProblemLines(check, rules);
 

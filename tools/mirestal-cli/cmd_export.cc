@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include "capture/photo_store.h"
+#include "platform/paths.h"
+#include "platform/target_rule.h"
 #include "table/dataset.h"
 #include "table/roster.h"
 #include "tools/mirestal-cli/command.h"
@@ -15,6 +18,8 @@ namespace {
 // target as it was; its error goes to standard error (exit status 1, by main()).
 int RunExport(const std::vector<std::string>& args) {
   if (args.size() != 2) throw UsageError("export takes a table file and a workbook file");
+  // The photo folder beside the program, as the window protects it.
+  RequireTarget(args[1], {args[0], ExecutableDirectory() + kPhotoFolderName + "/", {}});
   TTableDataSet dataset;
   ConfigureRoster(dataset, args[0]);
   // The export only reads: a roster carrying the read-only attribute (copied from a CD or a

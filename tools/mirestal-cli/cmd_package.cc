@@ -6,6 +6,7 @@
 
 #include "capture/photo_package.h"
 #include "platform/paths.h"
+#include "platform/target_rule.h"
 #include "tools/mirestal-cli/command.h"
 #include "tools/mirestal-cli/photo_report.h"
 
@@ -31,11 +32,13 @@ int RunPackage(const std::vector<std::string>& args) {
   }
   if (zip.empty()) throw UsageError("package takes a roster file and a zip file");
   if (program_dir.empty()) program_dir = ExecutableDirectory();
+  const PhotoStore store(program_dir);
+  RequireTarget(zip, {roster, store.PhotoFolder(), {}});
 
   const RosterForCheck students = ReadRosterForCheck(roster, filter);
   // The whole roster is checked so that photos of other classes are not taken for strays.
   const RosterPhotoCheck check =
-      CheckRosterPhotos(students.students, PhotoStore(program_dir), rules);
+      CheckRosterPhotos(students.students, store, rules);
   const std::vector<bool>* selected = filter.empty() ? nullptr : &students.selected;
   const PackageResult result = WritePhotoPackage(check, zip, selected);
 

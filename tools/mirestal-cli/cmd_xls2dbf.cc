@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <string>
 
+#include "capture/photo_store.h"
 #include "import/spreadsheet_adapter.h"
 #include "import/xls_to_dbf.h"
 #include "platform/automation.h"
+#include "platform/paths.h"
 #include "tools/mirestal-cli/command.h"
 
 namespace mirestal::cli {
@@ -16,7 +18,8 @@ int RunXls2Dbf(const std::vector<std::string>& args) {
   if (args.size() != 1) throw UsageError("xls2dbf takes one workbook file");
   ScopedAutomationInit automation;
   RegisterSpreadsheetAdapter();
-  ConvertWorkbookToTable({args[0], ""}, [](const std::string& text, const std::string&, int) {
+  // The photo folder beside the program never receives a table.
+  ConvertWorkbookToTable({args[0], "", ExecutableDirectory() + kPhotoFolderName + "/"}, [](const std::string& text, const std::string&, int) {
     std::string lines = text;
     for (char& c : lines) {
       if (c == '\r') c = '\n';

@@ -49,7 +49,12 @@ int main(int argc, char** argv) {
       return 2;
     } catch (const std::exception& e) {
       std::fflush(stdout);
-      std::fprintf(stderr, "%s\n", e.what());
+      // Messages shared with the windows break lines with '\r'.
+      std::string text = e.what();
+      for (char& c : text) {
+        if (c == '\r') c = '\n';
+      }
+      std::fprintf(stderr, "%s\n", text.c_str());
       return 1;
     }
   }
