@@ -39,6 +39,7 @@
 #include "xls/xls_export.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/target_rule.h"
 #include "ui_main_window.h"
 
 // The usage document is a resource of this static library; its registration must be asked for.
@@ -576,6 +577,7 @@ void TFormMain::UiBitBtn2Click() {
   ImportRequest request;
   request.workbook_path = QStringToUtf8(*workbook);
   request.open_roster_path = session_->RosterPath();
+  request.photo_folder = session_->store().PhotoFolder();
 
   // The spreadsheet application takes seconds to start: a busy indicator that cannot be
   // cancelled stays up while it runs, and goes on every path.
@@ -730,7 +732,8 @@ void TFormMain::dbNavBtnExportXlsClick() {
   const std::string roster = QStringToUtf8(ui_->UiEditFileName->text());
   FileDialogSpec spec = save_dialog_;
   spec.file_name = Utf8ToQString(DefaultExportName(roster));
-  const std::string target = ChooseTargetToWrite(spec, kMsgExportTargetRefused);
+  // A read-only workbook is replaced after Yes, as the export has always done.
+  const std::string target = ChooseTargetToWrite(spec, kMsgExportTargetRefused, true);
   TXlsExport exporter(WriteFs());
   exporter.DataSet = &session_->dataset();
   exporter.FileName = target;
@@ -756,14 +759,22 @@ void TFormMain::dbNavBtnExportXlsClick() {
   SilentStop();
 }
 
-std::string TFormMain::ChooseTargetToWrite(const FileDialogSpec& spec, const char* refused_text) {
+std::string TFormMain::ChooseTargetToWrite(const FileDialogSpec& spec, const char* refused_text,
+                                           bool replace_read_only) {
   const std::optional<QString> chosen = dialogs_->SaveFile(spec);
   if (!chosen) SilentStop();
   const std::string target = QStringToUtf8(*chosen);
-  // A roster or its memo file is never the target of a file a command writes.
-  if (!ExportTargetAllowed(session_->RosterPath(), target)) {
-    dialogs_->ShowMessage(QString::fromUtf8(refused_text));
-    SilentStop();
+  // The one rule for every file the operator names: never a table, the roster's memo file, a
+  // photo or the photo folder; a read-only file is kept unless the command replaces it after
+  // the overwrite question.
+  const TargetGuard guard{session_->RosterPath(), session_->store().PhotoFolder(), {}};
+  if (const std::optional<TargetRefusal> refusal = CheckTarget(target, guard, TargetKind::kOutput)) {
+    if (!(replace_read_only && refusal->problem == TargetProblem::kReadOnly)) {
+      dialogs_->ShowMessage(refusal->problem == TargetProblem::kTableFile
+                                ? QString::fromUtf8(refused_text)
+                                : Utf8ToQString(refusal->message));
+      SilentStop();
+    }
   }
   if (PathExists(target)) {
     if (dialogs_->MessageBox(QString::fromUtf8(kMsgExportExists), QString::fromUtf8(kCaptionWarning),
@@ -860,7 +871,7 @@ void TFormMain::UiBitBtnPackageClick() {
   }
   FileDialogSpec spec{QString::fromUtf8(kFilterPackage), QStringLiteral("zip"), {}, caption,
                       Utf8ToQString(DefaultPackageName(session_->RosterPath()))};
-  const std::string target = ChooseTargetToWrite(spec, kMsgPackageTargetRefused);
+  const std::string target = ChooseTargetToWrite(spec, kMsgPackageTargetRefused, false);
   PackageResult result;
   try {
     Progress progress(*this, kProgressPacking, 1000);

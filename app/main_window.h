@@ -141,9 +141,12 @@ class TFormMain : public QMainWindow {
   void ShowCaptureMessage(int kind, const std::string& text);
   void ShowModal(QDialog& dialog);
   // The save dialog for a file a command writes, then the checks every such command makes: a
-  // target the file rule refuses is reported with `refused_text`; an existing file is replaced
-  // only after Yes and only when it can be. Returns the target; a silent stop otherwise.
-  std::string ChooseTargetToWrite(const FileDialogSpec& spec, const char* refused_text);
+  // target the file rule refuses is reported (a table or memo file with `refused_text`, every
+  // other refusal with the rule's own text); an existing file is replaced only after Yes and
+  // only when it can be; a read-only one only when `replace_read_only`. Returns the target; a
+  // silent stop otherwise.
+  std::string ChooseTargetToWrite(const FileDialogSpec& spec, const char* refused_text,
+                                  bool replace_read_only);
   // An error inside the data link's notices (which run inside destructors of walk scopes) is
   // reported once the event loop is back, never thrown through them.
   void ReportLater(const std::string& message_utf8);

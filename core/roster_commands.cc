@@ -122,40 +122,6 @@ std::string DefaultExportName(const std::string& roster_path) {
   return roster_path.substr(0, keep) + ".xls";
 }
 
-namespace {
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-bool SameExistingFile(const std::string& a, const std::string& b) {
-  return FileSystem::Default().SameFile(a, b);
-}
-
-// The path without its extension (after the last '.' of the last component).
-std::string WithoutExtension(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
-  return path.substr(0, dot);
-}
-
-}  // namespace
-
-bool ExportTargetAllowed(const std::string& roster_path, const std::string& target) {
-  if (LowerAscii(target.substr(WithoutExtension(target).size())) == ".dbf") return false;
-  if (target == roster_path || SameExistingFile(target, roster_path)) return false;
-  const std::string stem = WithoutExtension(roster_path);
-  for (const char* memo : {".dbt", ".fpt", ".DBT", ".FPT"}) {
-    const std::string candidate = stem + memo;
-    if (target == candidate || SameExistingFile(target, candidate)) return false;
-  }
-  return true;
-}
-
 std::string ExportDoneText(int students) {
   return "导出完毕！\r\r共导出" + std::to_string(students) + "个学生的信息";
 }

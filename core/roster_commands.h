@@ -78,11 +78,6 @@ bool FindRecord(RosterSession& session, const FindRequest& request);
 // roster's texts are; a character is never cut in half), then ".xls".
 std::string DefaultExportName(const std::string& roster_path);
 
-// Whether `target` may receive the export: not the open roster, not its memo file (by name or by
-// identity) and not a table file (".dbf" in any letter case), so an export never overwrites a
-// roster.
-bool ExportTargetAllowed(const std::string& roster_path, const std::string& target);
-
 // The photos the export's walk could not show (keys, UTF-8), told once after it: the heading,
 // then at most `max_keys` keys and how many more there are; lines joined by "\r".
 std::string DamagedPhotosText(const std::vector<std::string>& keys, int max_keys = 10);

@@ -141,8 +141,8 @@ std::string ConvertWorkbookToTable(const ImportRequest& request,
   const std::string book = Absolute(request.workbook_path);
   // Before anything else: a named pipe would hang the application, a folder is no workbook.
   if (!fs.Exists(book)) {
-    throw EImportError(PathExists(book) ? "The workbook " + book + " is not a regular file"
-                                        : "The workbook " + book + " does not exist");
+    throw EImportError(PathExists(book) ? "工作簿不是普通文件，无法转换：" + book
+                                        : "工作簿文件不存在：" + book);
   }
   const std::string table = TablePathForWorkbook(book);
   const TargetGuard guard{request.open_roster_path, request.photo_folder, {book}};
@@ -157,7 +157,7 @@ std::string ConvertWorkbookToTable(const ImportRequest& request,
     fs.CreateExclusiveTemp(Utf8Path(p.parent_path()), Utf8Path(p.filename()) + kTemporaryInfix,
                            &temporary_path);
   } catch (const IoError& e) {
-    throw EImportError("Cannot create a new table beside " + table + ": " + e.what());
+    throw EImportError("无法在原表旁边建立新表：" + table + "\r" + e.what());
   }
   TemporaryTable temporary(fs, temporary_path);
   // The name was taken exclusively; the application writes the table there and, as it would
@@ -165,7 +165,7 @@ std::string ConvertWorkbookToTable(const ImportRequest& request,
   try {
     fs.Remove(temporary.path());
   } catch (const IoError& e) {
-    throw EImportError("Cannot create a new table beside " + table + ": " + e.what());
+    throw EImportError("无法在原表旁边建立新表：" + table + "\r" + e.what());
   }
 
   std::shared_ptr<AutoObject> app = CreateAutoObject(kSpreadsheetProgId);
@@ -186,14 +186,14 @@ std::string ConvertWorkbookToTable(const ImportRequest& request,
     Put(*GetObject(*app, "WorkBooks", AutoInvoke::kPropertyGet, {AutoValue::Int(1)}), "Saved",
         AutoValue::Bool(true));
     if (!fs.Exists(temporary.path())) {
-      throw EImportError("The spreadsheet application wrote no table for " + book);
+      throw EImportError("电子表格软件没有写出数据表：" + book);
     }
     // The one step that changes the operator's files: the complete table replaces the old one.
     try {
       fs.Rename(temporary.path(), real_table);
     } catch (const IoError& e) {
-      throw EImportError("Cannot replace the table " + table + ": " + e.what() +
-                         "\r\rThe earlier table is unchanged.");
+      throw EImportError("无法替换数据表：" + table + "\r" + e.what() +
+                         "\r\r原来的数据表没有改变。");
     }
     temporary.Keep();
   } catch (...) {

@@ -22,6 +22,7 @@
 #include "capture/video_cap.h"
 #include "platform/fault_file.h"
 #include "platform/file.h"
+#include "platform/target_rule.h"
 #include "platform/text.h"
 #include "tests/app/roster_files.h"
 #include "ui_form_find.h"
@@ -175,16 +176,23 @@ TEST_F(CommandsTest, PackageShowsTheCheckAndWritesTheValidPhotosOnlyOnYes) {
   const std::string roster = Open({.students = 4});
   const std::string roster_bytes = testing::ReadFile(roster);
   const std::string zip = dir_.path() + "/r.zip";
+  const std::string photo_bytes = testing::ReadFile(PhotoPath(1));
+  const std::string read_only = dir_.path() + "/old.zip";
+  testing::WriteFile(read_only, "old");
+  SetReadOnly(read_only, true);
   struct Case {
     const char* name;
     int answer;
     std::optional<std::string> target;
-    const char* last_text;  // the last message; null: the package was written
+    std::string last_text;  // the last message; empty: the package was written
   };
   const Case cases[] = {
-      {"No", kIdNo, std::nullopt, nullptr},
+      {"No", kIdNo, std::nullopt, ""},
       {"the roster as target", kIdYes, roster, kMsgPackageTargetRefused},
-      {"written", kIdYes, zip, nullptr},
+      {"a photo as target", kIdYes, PhotoPath(1), std::string(kMsgTargetInPhotoFolder) + "\r" + PhotoPath(1)},
+      {"the photo folder", kIdYes, dir_.path() + "/照片", std::string(kMsgTargetInPhotoFolder) + "\r" + dir_.path() + "/照片"},
+      {"a read-only archive", kIdYes, read_only, std::string(kMsgTargetReadOnly) + "\r" + read_only},
+      {"written", kIdYes, zip, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -199,11 +207,13 @@ TEST_F(CommandsTest, PackageShowsTheCheckAndWritesTheValidPhotosOnlyOnYes) {
     if (c.answer == kIdYes) {
       EXPECT_EQ(dialogs_.log()[1].file_name.toStdString(), dir_.path() + "/r.zip");
     }
-    if (c.last_text) {
-      EXPECT_EQ(LastText(), QString::fromUtf8(c.last_text));
+    if (!c.last_text.empty()) {
+      EXPECT_EQ(LastText().toStdString(), c.last_text);
     }
     EXPECT_EQ(PathExists(zip), c.target == zip);
   }
+  EXPECT_EQ(testing::ReadFile(PhotoPath(1)), photo_bytes);
+  EXPECT_EQ(testing::ReadFile(read_only), "old");
   EXPECT_EQ(LastText(), QString::fromStdString(PackageDoneText(2, zip)));
   EXPECT_EQ(testing::ReadFile(roster), roster_bytes);
 }

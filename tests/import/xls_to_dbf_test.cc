@@ -232,10 +232,10 @@ TEST_F(XlsToDbfTest, EarlierTableSurvivesAStopAtEveryStep) {
     const char* error;     // the start of the error
   } cases[] = {
       {"before the application", 0, true, FileOp::kRename, 0, "no spreadsheet application"},
-      {"no temporary name", 0, false, FileOp::kCreateExclusiveTemp, 1, "Cannot create a new table beside "},
+      {"no temporary name", 0, false, FileOp::kCreateExclusiveTemp, 1, "无法在原表旁边建立新表："},
       {"while it converts", 10, false, FileOp::kRename, 0, "refused SaveAs"},
       {"after the new table is written", 12, false, FileOp::kRename, 0, "refused Saved"},
-      {"during the swap", 0, false, FileOp::kRename, 1, "Cannot replace the table " },
+      {"during the swap", 0, false, FileOp::kRename, 1, "无法替换数据表："},
   };
   for (const Case& c : cases) {
     WriteFile(table_, "earlier");
@@ -307,9 +307,9 @@ TEST_F(XlsToDbfTest, WorkbookThatIsNoFileAndReadOnlyTableAreRefusedFirst) {
   struct Case {
     std::string book, error;
   } cases[] = {
-      {pipe, "The workbook " + pipe + " is not a regular file"},
-      {dir_.File("folder.xls"), "The workbook " + dir_.File("folder.xls") + " is not a regular file"},
-      {dir_.File("none.xls"), "The workbook " + dir_.File("none.xls") + " does not exist"},
+      {pipe, "工作簿不是普通文件，无法转换：" + pipe},
+      {dir_.File("folder.xls"), "工作簿不是普通文件，无法转换：" + dir_.File("folder.xls")},
+      {dir_.File("none.xls"), "工作簿文件不存在：" + dir_.File("none.xls")},
       {book_, std::string(kMsgTargetReadOnly) + "\r" + table_},
   };
   for (const Case& c : cases) {
