@@ -13,4 +13,5 @@ $SUDO apt-get install -y --no-install-recommends \
   fonts-arphic-uming fonts-wqy-microhei \
   python3 python3-dbfread python3-xlrd python3-olefile libjpeg-turbo-progs zip \
   libreoffice-calc-nogui python3-xlwt \
+  libdlib-dev libpng-dev python3-skimage opencv-doc python3-opencv opencv-data \
   ${MIRESTAL_EXTRA_PACKAGES:-}

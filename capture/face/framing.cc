@@ -180,9 +180,15 @@ std::pair<int, int> SliderSmoother::Next(int target_hor, int target_ver) {
   }
   const int hor = static_cast<int>(std::lround(state_->first));
   const int ver = static_cast<int>(std::lround(state_->second));
-  // Only moves of more than the dead band are shown; a move to the target itself always is.
-  if (std::abs(hor - shown_.first) > dead_band_ || hor == target_hor) shown_.first = hor;
-  if (std::abs(ver - shown_.second) > dead_band_ || ver == target_ver) shown_.second = ver;
+  // Only moves of more than the dead band are shown, and the last small step once the
+  // smoothed position has settled on the target.
+  auto settled = [](double state, int target) { return std::abs(state - target) < 0.5; };
+  if (std::abs(hor - shown_.first) > dead_band_ || settled(state_->first, target_hor)) {
+    shown_.first = hor;
+  }
+  if (std::abs(ver - shown_.second) > dead_band_ || settled(state_->second, target_ver)) {
+    shown_.second = ver;
+  }
   return shown_;
 }
 

@@ -102,8 +102,9 @@ Bitmap ResizeBitmap(const Bitmap& source, int width, int height) {
 StillFrame FrameStillPicture(FaceDetector& detector, std::string_view bytes, bool pick_largest) {
   StillFrame result;
   const bool jpeg = StartsWith(bytes, "\xFF\xD8");
-  // Detection needs no more than about 640 pixels along the long side: faces of an eighth of
-  // it are found. A JPEG is decoded at the largest reduction that still gives that much.
+  // Faces of at least a sixth of the short side are searched for (a head of a quarter of the
+  // picture's height and more: a portrait). That needs about 480 pixels along the short side,
+  // so a JPEG is decoded at the largest reduction that still gives that much.
   int denom = 1;
   if (jpeg) {
     const JpegHeader header = [&] {
@@ -115,17 +116,17 @@ StillFrame FrameStillPicture(FaceDetector& detector, std::string_view bytes, boo
     }();
     result.picture_width = header.width;
     result.picture_height = header.height;
-    const int long_side = std::max(header.width, header.height);
-    while (denom < 8 && long_side / (denom * 2) >= 640) denom *= 2;
+    const int short_side = std::min(header.width, header.height);
+    while (denom < 8 && short_side / (denom * 2) >= 480) denom *= 2;
   }
   Bitmap picture = ReadPicture(bytes, denom);
   if (!jpeg) {
     result.picture_width = picture.width;
     result.picture_height = picture.height;
   }
-  const int long_side = std::max(picture.width, picture.height);
+  const int short_side = std::min(picture.width, picture.height);
   const std::vector<FaceBox> found =
-      CountedFaces(detector.Detect(picture, std::max(kDetectorWindow, long_side / 8)));
+      CountedFaces(detector.Detect(picture, std::max(kDetectorWindow, short_side / 6)));
   // Back to the full size's pixels.
   const double back_x = static_cast<double>(result.picture_width) / picture.width;
   const double back_y = static_cast<double>(result.picture_height) / picture.height;

@@ -37,7 +37,8 @@ struct StillFrame {
   Bitmap photo;                // kFramedPhotoWidth x kFramedPhotoHeight
 };
 
-// Finds the faces (JPEG files are decoded at a reduced scale for that), frames the face by the
+// Finds the faces of at least a sixth of the short side (JPEG files are decoded at a reduced
+// scale for that), frames the face by the
 // rule and cuts the photo out of the picture at a resolution that is at least the photo's
 // (a large JPEG is decoded again at the largest reduction that still gives it). Throws
 // EStillFrameError when there is no face, when there are several and !pick_largest, and when
