@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
   testing::TempDir dir;
   std::vector<Bitmap> frames;
   for (int i = 0; i < 16; ++i) {
-    frames.push_back(RenderTestCard(640, 480, static_cast<uint64_t>(i) * 6, TestCardPicture::kPortrait));
+    frames.push_back(
+        RenderTestCard(640, 480, static_cast<uint64_t>(i) * 6, TestCardPicture::kPortrait));
   }
   const bool have_astronaut = std::filesystem::exists(kAstronaut);
   if (have_astronaut) frames.push_back(AstronautFrame());
@@ -83,10 +84,12 @@ int main(int argc, char** argv) {
   std::sort(times.begin(), times.end());
   double sum = 0;
   for (double t : times) sum += t;
-  std::printf("mirestal AnalyseFrame 640x480 (dlib HOG, faces >= %d px): mean %.2f ms, median %.2f, max %.2f; "
-              "one face in %d of %zu frames\n",
-              min_face, sum / times.size(), times[times.size() / 2], times.back(), ones / kRounds,
-              frames.size());
+  std::printf(
+      "mirestal AnalyseFrame 640x480 (dlib HOG, faces >= %d px): mean %.2f ms, median %.2f, max "
+      "%.2f; "
+      "one face in %d of %zu frames\n",
+      min_face, sum / times.size(), times[times.size() / 2], times.back(), ones / kRounds,
+      frames.size());
   times.clear();
   for (const Bitmap& f : frames) {
     const auto start = Clock::now();
@@ -95,7 +98,8 @@ int main(int argc, char** argv) {
   }
   sum = 0;
   for (double t : times) sum += t;
-  std::printf("mirestal Detect 640x480 at full scale (faces >= 80 px): mean %.2f ms\n", sum / times.size());
+  std::printf("mirestal Detect 640x480 at full scale (faces >= 80 px): mean %.2f ms\n",
+              sum / times.size());
 
   std::string args;
   for (const std::string& f : files) args += " '" + f + "'";
@@ -105,8 +109,9 @@ int main(int argc, char** argv) {
       testing::RunCommand("taskset -c 0 /usr/bin/python3 '" + script + "' " + kCascade + " 3 " +
                               std::to_string(min_face) + args + " 2>&1",
                           &out) == 0) {
-    std::printf("python3-opencv detectMultiScale (haarcascade_frontalface_default, one thread):\n%s",
-                out.c_str());
+    std::printf(
+        "python3-opencv detectMultiScale (haarcascade_frontalface_default, one thread):\n%s",
+        out.c_str());
   } else {
     std::printf("python3-opencv: not available (%s)\n", out.c_str());
   }
@@ -134,9 +139,9 @@ int main(int argc, char** argv) {
   std::vector<double> runs;
   for (int i = 0; i < 7; ++i) {
     const auto start = Clock::now();
-    const int status = testing::RunCommand(std::string("'") + argv[1] + "' frame '" + big_jpeg + "' '" +
-                                               dir.File("out.jpg") + "'",
-                                           &out);
+    const int status = testing::RunCommand(
+        std::string("'") + argv[1] + "' frame '" + big_jpeg + "' '" + dir.File("out.jpg") + "'",
+        &out);
     runs.push_back(Ms(Clock::now() - start));
     if (status != 0) {
       std::printf("mirestal-cli frame failed: %s\n", out.c_str());

@@ -106,7 +106,8 @@ if [ ! -f "$PREFIX/lib/cmake/dlib/dlibConfig.cmake" ]; then
   cmake -S "$DEPS/dlib-src/tree/dlib" -B "$DEPS/dlib-build" "${CROSS[@]}" \
     -DDLIB_NO_GUI_SUPPORT=ON -DDLIB_USE_BLAS=OFF -DDLIB_USE_LAPACK=OFF -DDLIB_USE_CUDA=OFF \
     -DDLIB_PNG_SUPPORT=OFF -DDLIB_JPEG_SUPPORT=OFF -DDLIB_GIF_SUPPORT=OFF -DDLIB_WEBP_SUPPORT=OFF \
-    -DDLIB_USE_FFTW=OFF -DDLIB_USE_MKL_FFT=OFF -DDLIB_LINK_WITH_SQLITE3=OFF
+    -DDLIB_USE_FFTW=OFF -DDLIB_USE_MKL_FFT=OFF -DDLIB_LINK_WITH_SQLITE3=OFF \
+    `# Debian's patch names the library's SOVERSION, which its rules file gives` -DSOVERSION=19.24.0
   cmake --build "$DEPS/dlib-build" -j "$JOBS" --target install
 fi
 

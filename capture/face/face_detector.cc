@@ -1,12 +1,12 @@
 #include "capture/face/face_detector.h"
 
+#include <dlib/image_processing/frontal_face_detector.h>
+
 #include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
 #include <utility>
-
-#include <dlib/image_processing/frontal_face_detector.h>
 
 #include "capture/face/face_model.h"
 
@@ -20,8 +20,8 @@ struct FaceDetector::Impl {
 FaceDetector::FaceDetector() : impl_(std::make_unique<Impl>()) {
   // The filters as dlib serializes them, uncompressed: dlib's own compressed copy takes about a
   // second to unpack, this one milliseconds.
-  std::istringstream in(std::string(reinterpret_cast<const char*>(kFrontalFaceModel),
-                                    kFrontalFaceModelSize));
+  std::istringstream in(
+      std::string(reinterpret_cast<const char*>(kFrontalFaceModel), kFrontalFaceModelSize));
   dlib::deserialize(impl_->detector, in);
 }
 

@@ -1,11 +1,11 @@
 // Writes dlib's frontal face detector, uncompressed, as a C++ array (the file named by the
 // first argument). Run once at build time; the library then loads the detector in
 // milliseconds instead of unpacking dlib's compressed copy at every start.
+#include <dlib/image_processing/frontal_face_detector.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-
-#include <dlib/image_processing/frontal_face_detector.h>
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
     out << (i % 24 == 0 ? "\n" : "") << static_cast<unsigned>(static_cast<unsigned char>(bytes[i]))
         << ',';
   }
-  out << "\n};\nconst size_t kFrontalFaceModelSize = sizeof kFrontalFaceModel;\n\n}  // namespace mirestal\n";
+  out << "\n};\nconst size_t kFrontalFaceModelSize = sizeof kFrontalFaceModel;\n\n}  // namespace "
+         "mirestal\n";
   out.close();
   return out ? 0 : 1;
 }

@@ -7,7 +7,9 @@ namespace mirestal {
 namespace {
 
 // The crop height for a head: a multiple of 4, so the width is exactly 3:4.
-int CropHeightFor(double height) { return std::max(4, static_cast<int>(std::lround(height / 4)) * 4); }
+int CropHeightFor(double height) {
+  return std::max(4, static_cast<int>(std::lround(height / 4)) * 4);
+}
 
 }  // namespace
 
@@ -25,7 +27,8 @@ StillFraming FrameStill(const FaceBox& face, int picture_width, int picture_heig
   StillFraming result;
   const HeadGeometry head = HeadOf(face, rule);
   // The largest 3:4 crop the picture holds.
-  const int largest = std::min(picture_height, static_cast<int>(picture_width / rule.aspect)) / 4 * 4;
+  const int largest =
+      std::min(picture_height, static_cast<int>(picture_width / rule.aspect)) / 4 * 4;
   int height = CropHeightFor(head.height() / rule.head_share);
   if (height > largest) {
     height = largest;
@@ -65,8 +68,10 @@ SliderFraming FrameForSliders(const FaceBox& face, int frame_width, int frame_he
 
 FaceMeasures MeasureFace(const Bitmap& frame, const FaceBox& face) {
   FaceMeasures m;
-  const int x0 = std::clamp(face.x, 0, frame.width), x1 = std::clamp(face.x + face.w, 0, frame.width);
-  const int y0 = std::clamp(face.y, 0, frame.height), y1 = std::clamp(face.y + face.h, 0, frame.height);
+  const int x0 = std::clamp(face.x, 0, frame.width),
+            x1 = std::clamp(face.x + face.w, 0, frame.width);
+  const int y0 = std::clamp(face.y, 0, frame.height),
+            y1 = std::clamp(face.y + face.h, 0, frame.height);
   if (x1 - x0 < 8 || y1 - y0 < 8) return m;
   const GreyImage grey = ToGrey(CopyRect(frame, x0, y0, x1 - x0, y1 - y0),
                                 std::min(1.0, 64.0 / std::min(x1 - x0, y1 - y0)));
@@ -85,7 +90,8 @@ FaceMeasures MeasureFace(const Bitmap& frame, const FaceBox& face) {
   for (int y = 1; y + 1 < grey.height; ++y) {
     for (int x = 1; x + 1 < grey.width; ++x, ++n) {
       const int p = grey.At(x, y);
-      lap += std::abs(4 * p - grey.At(x - 1, y) - grey.At(x + 1, y) - grey.At(x, y - 1) - grey.At(x, y + 1));
+      lap += std::abs(4 * p - grey.At(x - 1, y) - grey.At(x + 1, y) - grey.At(x, y - 1) -
+                      grey.At(x, y + 1));
       sum += p;
       sum2 += static_cast<double>(p) * p;
     }
@@ -124,14 +130,22 @@ FrameAnalysis AnalyseFrame(FaceDetector& detector, const Bitmap& frame, const Fr
 
 std::string_view AdviceText(Advice advice) {
   switch (advice) {
-    case Advice::kNoFace: return "未检测到人脸";
-    case Advice::kSeveralFaces: return "画面中有多张人脸";
-    case Advice::kComeCloser: return "请靠近一些";
-    case Advice::kStepBack: return "请后退一些";
-    case Advice::kCentreHead: return "请把头移到画面中间";
-    case Advice::kTooDark: return "光线太暗";
-    case Advice::kBlurred: return "画面模糊";
-    case Advice::kGood: return "取景合适";
+    case Advice::kNoFace:
+      return "未检测到人脸";
+    case Advice::kSeveralFaces:
+      return "画面中有多张人脸";
+    case Advice::kComeCloser:
+      return "请靠近一些";
+    case Advice::kStepBack:
+      return "请后退一些";
+    case Advice::kCentreHead:
+      return "请把头移到画面中间";
+    case Advice::kTooDark:
+      return "光线太暗";
+    case Advice::kBlurred:
+      return "画面模糊";
+    case Advice::kGood:
+      return "取景合适";
   }
   return "";
 }

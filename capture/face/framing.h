@@ -81,9 +81,9 @@ enum class FramingFit {
 
 // The rule applied to a still picture: the crop of any size that frames the face.
 struct StillFraming {
-  CropRect crop;               // 3:4 exactly (height a multiple of 4), inside the picture
+  CropRect crop;  // 3:4 exactly (height a multiple of 4), inside the picture
   FramingFit fit = FramingFit::kGood;
-  bool shifted = false;        // moved to stay inside the picture: the face is off centre
+  bool shifted = false;  // moved to stay inside the picture: the face is off centre
 };
 StillFraming FrameStill(const FaceBox& face, int picture_width, int picture_height,
                         const FramingRule& rule = kFramingRule);
@@ -93,9 +93,9 @@ StillFraming FrameStill(const FaceBox& face, int picture_width, int picture_heig
 struct SliderFraming {
   int hor = kTrackBarHorInitial;
   int ver = kTrackBarVerInitial;
-  CropRect crop;                // ComputeCropRect(frame, hor, ver): the red frame in frame pixels
+  CropRect crop;  // ComputeCropRect(frame, hor, ver): the red frame in frame pixels
   FramingFit fit = FramingFit::kGood;  // the head's share of the fixed box
-  bool clamped = false;         // a slider hit its end: the person must move to be centred
+  bool clamped = false;                // a slider hit its end: the person must move to be centred
 };
 SliderFraming FrameForSliders(const FaceBox& face, int frame_width, int frame_height,
                               const FramingRule& rule = kFramingRule);
@@ -122,7 +122,8 @@ FrameAnalysis AnalyseFrame(FaceDetector& detector, const Bitmap& frame,
                            const FramingRule& rule = kFramingRule);
 // The faces that count, strongest first: the strongest, and others at least other_face_min as
 // wide as the widest and scoring at least other_face_min_score.
-std::vector<FaceBox> CountedFaces(std::vector<FaceBox> faces, const FramingRule& rule = kFramingRule);
+std::vector<FaceBox> CountedFaces(std::vector<FaceBox> faces,
+                                  const FramingRule& rule = kFramingRule);
 
 // The advice line under the preview.
 enum class Advice {

@@ -18,7 +18,8 @@ GreyImage ToGrey(const Bitmap& picture, double scale) {
     for (int y = 0; y < picture.height; ++y) {
       const uint8_t* p = picture.Row(y);
       unsigned char* out = grey.pixels.data() + static_cast<size_t>(y) * grey.width;
-      for (int x = 0; x < picture.width; ++x, p += 3) out[x] = static_cast<unsigned char>(luma(p) >> 10);
+      for (int x = 0; x < picture.width; ++x, p += 3)
+        out[x] = static_cast<unsigned char>(luma(p) >> 10);
     }
     return grey;
   }
@@ -30,7 +31,8 @@ GreyImage ToGrey(const Bitmap& picture, double scale) {
   std::vector<long long> sums(grey.width);
   for (int y = 0; y < grey.height; ++y) {
     const int ya = static_cast<int>(static_cast<long long>(y) * picture.height / grey.height);
-    const int yb = std::max(ya + 1, static_cast<int>(static_cast<long long>(y + 1) * picture.height / grey.height));
+    const int yb = std::max(
+        ya + 1, static_cast<int>(static_cast<long long>(y + 1) * picture.height / grey.height));
     std::fill(sums.begin(), sums.end(), 0);
     for (int sy = ya; sy < yb; ++sy) {
       const uint8_t* row = picture.Row(sy);

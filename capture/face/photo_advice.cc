@@ -4,6 +4,8 @@
 #include <cmath>
 #include <memory>
 
+#include "capture/face/still_frame.h"
+
 namespace mirestal {
 
 bool HasRedOrBlueBackground(const Bitmap& photo, const FaceBox& face, const FramingRule& rule) {
@@ -27,18 +29,24 @@ bool HasRedOrBlueBackground(const Bitmap& photo, const FaceBox& face, const Fram
       }
     }
   };
-  sample(0, photo.width, 0, crown);          // above the crown
-  sample(0, head_left, crown, ears);         // left of the head
+  sample(0, photo.width, 0, crown);              // above the crown
+  sample(0, head_left, crown, ears);             // left of the head
   sample(head_right, photo.width, crown, ears);  // right of the head
   if (total < 50) return true;
   return red >= 0.6 * total || blue >= 0.6 * total;
 }
 
-std::vector<std::string> PhotoStandardAdvice(FaceDetector& detector, const Bitmap& photo,
+std::vector<std::string> PhotoStandardAdvice(FaceDetector& detector, const Bitmap& source,
                                              const FramingRule& rule) {
   std::vector<std::string> lines;
-  if (photo.empty()) return lines;
-  // The head takes about half a photo's height: faces of a sixth of it are searched for.
+  if (source.empty()) return lines;
+  // A well framed face is about a third of the photo's height; in the 150x200 photos of a
+  // 320x240 frame that is under the detector's window, so small photos are judged enlarged.
+  const Bitmap enlarged = source.height < 400
+                              ? ResizeBitmap(source, source.width * 400 / source.height, 400)
+                              : Bitmap();
+  const Bitmap& photo = enlarged.empty() ? source : enlarged;
+  // Faces of a sixth of the height and more are searched for.
   const std::vector<FaceBox> faces =
       CountedFaces(detector.Detect(photo, std::max(kDetectorWindow, photo.height / 6)), rule);
   if (faces.empty()) return {kAdviceNoFace};

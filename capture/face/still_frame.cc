@@ -42,7 +42,6 @@ Bitmap ReadPng(std::string_view bytes) {
   return b;
 }
 
-
 }  // namespace
 
 Bitmap ReadPicture(std::string_view bytes, int scale_denom) {
@@ -163,7 +162,8 @@ StillFrame FrameStillPicture(FaceDetector& detector, std::string_view bytes, boo
   const double sx = static_cast<double>(picture.width) / result.picture_width;
   const double sy = static_cast<double>(picture.height) / result.picture_height;
   const CropRect& c = result.framing.crop;
-  const int x0 = static_cast<int>(std::lround(c.x * sx)), y0 = static_cast<int>(std::lround(c.y * sy));
+  const int x0 = static_cast<int>(std::lround(c.x * sx)),
+            y0 = static_cast<int>(std::lround(c.y * sy));
   const int x1 = std::min(picture.width, static_cast<int>(std::lround((c.x + c.w) * sx)));
   const int y1 = std::min(picture.height, static_cast<int>(std::lround((c.y + c.h) * sy)));
   result.photo = ResizeBitmap(CopyRect(picture, x0, y0, x1 - x0, y1 - y0), kFramedPhotoWidth,

@@ -83,8 +83,10 @@ TEST_F(CliFrameTest, NoFaceOrSeveralFacesExitWithOneAndTheReason) {
   const std::string bmp = WriteBmp(two);
   testing::WriteFile(dir_.File("two.bmp"), bmp);
   EXPECT_EQ(Run("frame " + dir_.File("two.bmp") + " " + dir_.File("t.jpg"), &out), 1);
-  EXPECT_EQ(out, dir_.File("two.bmp") + ": 画面中有多张人脸（2 张）；用 --pick largest 取最大的一张\n");
-  EXPECT_EQ(Run("frame " + dir_.File("two.bmp") + " " + dir_.File("t.jpg") + " --pick largest", &out), 0)
+  EXPECT_EQ(out,
+            dir_.File("two.bmp") + ": 画面中有多张人脸（2 张）；用 --pick largest 取最大的一张\n");
+  EXPECT_EQ(
+      Run("frame " + dir_.File("two.bmp") + " " + dir_.File("t.jpg") + " --pick largest", &out), 0)
       << out;
   EXPECT_NE(out.find(Printed(bmp, true)), std::string::npos) << out;
   FaceDetector detector;
@@ -97,7 +99,8 @@ TEST_F(CliFrameTest, CheckPrintsThePhotoStandardAfterTheProblemsAndKeepsTheResul
   const std::string photos = dir_.path() + "/照片/";
   std::filesystem::create_directories(photos);
   ASSERT_EQ(Run("frame " + kAstronaut + " " + photos + "1.jpg", &out), 0) << out;
-  testing::WriteFile(photos + "2.jpg", EncodeJpeg(ResizeBitmap(ReadPicture(testing::ReadFile(kCoffee)), 300, 400)));
+  testing::WriteFile(photos + "2.jpg",
+                     EncodeJpeg(ResizeBitmap(ReadPicture(testing::ReadFile(kCoffee)), 300, 400)));
   testing::WriteFile(dir_.File("r.dbf"), testing::DbfBuilder()
                                              .Field(*Utf8ToGbk("考籍号"), 'C', 10)
                                              .Record({"1"})

@@ -25,8 +25,8 @@ std::string Picture(const std::string& path) {
   if (!std::filesystem::exists(path)) return {};
   return testing::ReadFile(path);
 }
-#define PICTURE_OR_SKIP(var, path)                                     \
-  const std::string var = Picture(path);                               \
+#define PICTURE_OR_SKIP(var, path)       \
+  const std::string var = Picture(path); \
   if (var.empty()) GTEST_SKIP() << path << " is not there (packages)"
 
 TEST(FaceDetectTest, FindsTheFaceOfAPortraitAndNoneInPicturesWithoutFaces) {
@@ -35,12 +35,12 @@ TEST(FaceDetectTest, FindsTheFaceOfAPortraitAndNoneInPicturesWithoutFaces) {
     size_t faces;
   };
   const Case cases[] = {
-      {kSkimage + "astronaut.png", 1},
-      {kSkimage + "coffee.png", 0},        {kSkimage + "chelsea.png", 0},  // a cat
-      {kSkimage + "text.png", 0},          {kSkimage + "brick.png", 0},
-      {kSkimage + "grass.png", 0},         {kOpencv + "fruits.jpg", 0},
-      {kOpencv + "baboon.jpg", 0},         {kOpencv + "building.jpg", 0},
-      {kOpencv + "starry_night.jpg", 0},   {kOpencv + "home.jpg", 0},
+      {kSkimage + "astronaut.png", 1},   {kSkimage + "coffee.png", 0},
+      {kSkimage + "chelsea.png", 0},  // a cat
+      {kSkimage + "text.png", 0},        {kSkimage + "brick.png", 0},
+      {kSkimage + "grass.png", 0},       {kOpencv + "fruits.jpg", 0},
+      {kOpencv + "baboon.jpg", 0},       {kOpencv + "building.jpg", 0},
+      {kOpencv + "starry_night.jpg", 0}, {kOpencv + "home.jpg", 0},
   };
   FaceDetector detector;
   for (const Case& c : cases) {
@@ -72,8 +72,8 @@ TEST(FaceDetectTest, TestCardPortraitIsFramedWellAtEverySizeAndBlurOrDarknessIsT
     dark.measures = MeasureFace(dim, analysis.faces[0]);
     EXPECT_EQ(AdviseFraming(dark, framing.crop), Advice::kTooDark) << s.width;
     const int r = analysis.faces[0].w / 20;
-    const Bitmap soft = ResizeBitmap(ResizeBitmap(frame, s.width / (2 * r + 1), s.height / (2 * r + 1)),
-                                     s.width, s.height);
+    const Bitmap soft = ResizeBitmap(
+        ResizeBitmap(frame, s.width / (2 * r + 1), s.height / (2 * r + 1)), s.width, s.height);
     blurred.measures = MeasureFace(soft, analysis.faces[0]);
     EXPECT_EQ(AdviseFraming(blurred, framing.crop), Advice::kBlurred) << s.width;
   }
@@ -92,7 +92,8 @@ TEST(FaceDetectTest, PhotoStandardAdviceOnRealPhotos) {
   const FaceBox f = CountedFaces(detector.Detect(framed.photo)).at(0);
   for (int y = 0; y < blue.height; ++y) {
     for (int x = 0; x < blue.width; ++x) {
-      const double dx = (x - f.CentreX()) / (0.9 * f.w), dy = (y - f.CentreY() + 0.2 * f.h) / (1.0 * f.h);
+      const double dx = (x - f.CentreX()) / (0.9 * f.w),
+                   dy = (y - f.CentreY() + 0.2 * f.h) / (1.0 * f.h);
       if (y > f.y + f.h || dx * dx + dy * dy <= 1) continue;
       uint8_t* b = blue.At(x, y);
       b[0] = 60, b[1] = 140, b[2] = 220;
@@ -112,10 +113,13 @@ TEST(FaceDetectTest, PhotoStandardAdviceOnRealPhotos) {
   };
   const Case cases[] = {
       {"framed", framed.photo, {kAdviceBackground}},
+      {"150x200", ResizeBitmap(framed.photo, 150, 200), {kAdviceBackground}},
       {"blue backdrop", blue, {}},
       {"red backdrop", red, {}},
       {"off centre", off_centre, {kAdviceOffCentre, kAdviceBackground}},
-      {"two people", two, {kAdviceSeveralFaces, kAdviceOffCentre, kAdviceHeadSize, kAdviceBackground}},
+      {"two people",
+       two,
+       {kAdviceSeveralFaces, kAdviceOffCentre, kAdviceHeadSize, kAdviceBackground}},
       {"no face", ResizeBitmap(ReadPicture(coffee), 300, 400), {kAdviceNoFace}},
   };
   for (const Case& c : cases) EXPECT_EQ(PhotoStandardAdvice(detector, c.photo), c.advice) << c.name;

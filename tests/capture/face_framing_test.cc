@@ -2,9 +2,9 @@
 // faces. Expected values follow from the rule's numbers: head = 1.5 box heights (crown half a
 // box above it, chin at its bottom), eyes a quarter into the box, crop height = head / 0.55
 // rounded to a multiple of 4, eye line at 0.4 of the crop from its top.
-#include "capture/face/framing.h"
-
 #include <gtest/gtest.h>
+
+#include "capture/face/framing.h"
 
 namespace mirestal {
 namespace {
@@ -26,6 +26,7 @@ struct StillCase {
 
 TEST(FramingRuleTest, StillCropsFollowTheRuleAndStayInsideThePicture) {
   // An 88-pixel box: head 132, crop 240x180, centre x = x + 44, top = eye - 96.
+  // clang-format off
   const StillCase cases[] = {
       {"centred", Face(179, 83, 88, 88), 512, 512, {133, 9, 180, 240}, FramingFit::kGood, false},
       {"top edge", Face(179, 40, 88, 88), 512, 512, {133, 0, 180, 240}, FramingFit::kGood, true},
@@ -41,6 +42,7 @@ TEST(FramingRuleTest, StillCropsFollowTheRuleAndStayInsideThePicture) {
       // A wide picture: head 255 wants 464 rows, the picture has 400 (share 0.64).
       {"wide picture", Face(900, 200, 170, 170), 2000, 400, {835, 0, 300, 400}, FramingFit::kGood, true},
   };
+  // clang-format on
   for (const StillCase& c : cases) {
     const StillFraming f = FrameStill(c.face, c.width, c.height);
     EXPECT_EQ(f.crop, c.crop) << c.name << ": " << f.crop.x << "," << f.crop.y << " " << f.crop.w
@@ -62,6 +64,7 @@ struct SliderCase {
 TEST(FramingRuleTest, SlidersPlaceTheFixedBoxOnTheFace) {
   // 640x480: the box is 300x400; slider units are half a pixel. A 146-pixel box centred at
   // x 320 with its eyes at 176.5 wants the box at (170, 16.5): hor 85, ver 8 (8.25).
+  // clang-format off
   const SliderCase cases[] = {
       {"centred", Face(247, 140, 146, 146), 85, 8, FramingFit::kGood, false},
       {"far left", Face(20, 140, 146, 146), 0, 8, FramingFit::kGood, true},
@@ -70,6 +73,7 @@ TEST(FramingRuleTest, SlidersPlaceTheFixedBoxOnTheFace) {
       {"too close", Face(220, 100, 200, 200), 85, 0, FramingFit::kTooClose, true},
       {"too far", Face(270, 180, 100, 100), 85, 23, FramingFit::kTooFar, false},
   };
+  // clang-format on
   for (const SliderCase& c : cases) {
     const SliderFraming f = FrameForSliders(c.face, 640, 480);
     EXPECT_EQ(f.hor, c.hor) << c.name;
@@ -100,6 +104,7 @@ struct AdviceCase {
 TEST(FramingRuleTest, AdviceNamesTheFirstThingWrong) {
   const CropRect box = ComputeCropRect(640, 480, 85, 8);  // {170, 16, 300, 400}
   const FaceMeasures fine{150, 30};
+  // clang-format off
   const AdviceCase cases[] = {
       {"none", {}, fine, Advice::kNoFace},
       {"two", {Face(247, 140, 146, 146), Face(20, 140, 140, 140)}, fine, Advice::kSeveralFaces},
@@ -111,6 +116,7 @@ TEST(FramingRuleTest, AdviceNamesTheFirstThingWrong) {
       {"blurred", {Face(247, 140, 146, 146)}, {150, 10}, Advice::kBlurred},
       {"good", {Face(247, 140, 146, 146)}, fine, Advice::kGood},
   };
+  // clang-format on
   for (const AdviceCase& c : cases) {
     FrameAnalysis a{640, 480, c.faces, c.measures};
     EXPECT_EQ(AdviseFraming(a, box), c.advice) << c.name;
@@ -135,11 +141,13 @@ TEST(FramingHoldTest, FiresOnceAfterASecondOfGoodFramingAndNotWhileASliderIsHeld
     bool slider_held;
     bool fires;
   };
+  // clang-format off
   const Step steps[] = {
       {0, Advice::kGood, false, false},       {600, Advice::kCentreHead, false, false},
       {700, Advice::kGood, false, false},     {1600, Advice::kGood, false, false},
       {1700, Advice::kGood, false, true},     {2000, Advice::kGood, false, false},  // once only
   };
+  // clang-format on
   for (const Step& s : steps) {
     EXPECT_EQ(hold.Update(s.advice, s.slider_held, t0 + milliseconds(s.ms)), s.fires) << s.ms;
   }

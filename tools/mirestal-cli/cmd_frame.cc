@@ -23,7 +23,8 @@ std::string ReadPictureFile(const std::string& path) {
     size = file->Size();
   }
   if (size > kMaxReadPhotoBytes * 4) {
-    throw std::runtime_error(path + ": 文件过大（" + std::to_string(size / (1024 * 1024)) + " MB）");
+    throw std::runtime_error(path + ": 文件过大（" + std::to_string(size / (1024 * 1024)) +
+                             " MB）");
   }
   return PhotoStore(PhotoStore::FolderOf(path)).ReadWholeFile(path);
 }
