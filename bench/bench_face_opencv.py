@@ -5,7 +5,8 @@ Usage: bench_face_opencv.py CASCADE.xml ROUNDS MIN_FACE FRAME.bmp...
 Runs on one thread (cv2.setNumThreads(1)). Reading the frames is not timed; the grey
 conversion and CascadeClassifier.detectMultiScale are, first with OpenCV's defaults
 (scaleFactor 1.1, minNeighbors 3, no minimum size), then with minSize MIN_FACE.
-Prints per setting: name <TAB> milliseconds per frame <TAB> frames with exactly one face.
+Prints per setting: name <TAB> processor ms per frame <TAB> wall ms per frame <TAB> frames with
+exactly one face.
 """
 import sys
 import time
@@ -22,13 +23,16 @@ def main(cascade_path, rounds, min_face, paths):
     for name, kwargs in (("default", {}), ("min_size", {"minSize": (min_face, min_face)})):
         ones = 0
         start = time.perf_counter()
+        cpu = time.process_time()
         for _ in range(rounds):
             for frame in frames:
                 grey = cv2.cvtColor(frame, cv2.COLOR_BGR2GRAY)
                 faces = cascade.detectMultiScale(grey, **kwargs)
                 ones += len(faces) == 1
         elapsed = time.perf_counter() - start
-        print("%s\t%.2f\t%d" % (name, elapsed * 1000 / (rounds * len(frames)), ones // rounds))
+        cpu = time.process_time() - cpu
+        n = rounds * len(frames)
+        print("%s\t%.2f\t%.2f\t%d" % (name, cpu * 1000 / n, elapsed * 1000 / n, ones // rounds))
 
 
 if __name__ == "__main__":
