@@ -36,7 +36,8 @@ mkdir -p "$DEPS"
 APT=$DEPS/apt
 APT_OPTS=(-o "Dir::Etc::SourceList=/dev/null" -o "Dir::Etc::SourceParts=$APT/sources.list.d"
           -o "Dir::State::Lists=$APT/lists" -o "Dir::Cache=$APT/cache")
-# Unpacks Debian's source package $1 (with its patches) into $DEPS/$1-src/tree.
+# Unpacks Debian's source package $1 (with its patches) into $DEPS/$1-src/tree; with a second
+# argument "orig", only its main upstream tarball (no patches, no extra component tarballs).
 fetch_source() {
   if [ ! -f "$APT/lists/.updated" ]; then
     mkdir -p "$APT/sources.list.d" "$APT/lists/partial" "$APT/cache"
@@ -58,7 +59,11 @@ fetch_source() {
      { apt-get "${APT_OPTS[@]}" source --download-only "$1" ||
        { rm -f ./*; apt-get "${APT_OPTS[@]}" source --download-only "$1/$(. /etc/os-release &&
                                                                            echo "$VERSION_CODENAME")"; }; } &&
-     dpkg-source -x "$1"_*.dsc tree)
+     if [ "${2:-}" = orig ]; then
+       mkdir tree && tar -xf "$(ls "$1"_*.orig.tar.* | grep -v 'orig-')" -C tree --strip-components=1
+     else
+       dpkg-source -x "$1"_*.dsc tree
+     fi)
 }
 CROSS=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release
        -DCMAKE_INSTALL_PREFIX="$PREFIX" -DBUILD_SHARED_LIBS=OFF)
@@ -100,14 +105,16 @@ if [ ! -f "$PREFIX/lib/libpng16.a" ]; then
   cmake --build "$DEPS/libpng-build" -j "$JOBS" --target install
 fi
 # dlib for the face module: only its own sources (no BLAS, LAPACK, image libraries or GUI); the
-# detector itself is header code compiled into Mirestal.
+# detector itself is header code compiled into Mirestal. The source package's second tarball
+# holds 200 MB of trained models the detector does not use (its filters are in the sources),
+# so only the main tarball is unpacked; Debian's one patch changes only the shared library's
+# SONAME.
 if [ ! -f "$PREFIX/lib/cmake/dlib/dlibConfig.cmake" ]; then
-  fetch_source dlib
+  fetch_source dlib orig
   cmake -S "$DEPS/dlib-src/tree/dlib" -B "$DEPS/dlib-build" "${CROSS[@]}" \
     -DDLIB_NO_GUI_SUPPORT=ON -DDLIB_USE_BLAS=OFF -DDLIB_USE_LAPACK=OFF -DDLIB_USE_CUDA=OFF \
     -DDLIB_PNG_SUPPORT=OFF -DDLIB_JPEG_SUPPORT=OFF -DDLIB_GIF_SUPPORT=OFF -DDLIB_WEBP_SUPPORT=OFF \
-    -DDLIB_USE_FFTW=OFF -DDLIB_USE_MKL_FFT=OFF -DDLIB_LINK_WITH_SQLITE3=OFF \
-    `# Debian's patch names the library's SOVERSION, which its rules file gives` -DSOVERSION=19.24.0
+    -DDLIB_USE_FFTW=OFF -DDLIB_USE_MKL_FFT=OFF -DDLIB_LINK_WITH_SQLITE3=OFF
   cmake --build "$DEPS/dlib-build" -j "$JOBS" --target install
 fi
 
