@@ -113,7 +113,7 @@ void CmykRowToRgb(unsigned char* row, int width, bool inverted) {
 // buffer is sized from the header and starts grey). Same contract as EncodeRaw. `cmyk_row`
 // holds one four-channel row for CMYK and YCCK files.
 DecodeStatus DecodeRaw(const unsigned char* data, size_t size, JpegHeader* header, Bitmap* pixels,
-                       std::vector<unsigned char>* cmyk_row, char* message) {
+                       std::vector<unsigned char>* cmyk_row, char* message, int scale_denom = 1) {
   jpeg_decompress_struct cinfo;
   ErrorManager errors;
   cinfo.err = &errors.pub;
@@ -144,11 +144,14 @@ DecodeStatus DecodeRaw(const unsigned char* data, size_t size, JpegHeader* heade
         cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     const bool inverted = cinfo.saw_Adobe_marker;
     cinfo.out_color_space = four_channels ? JCS_CMYK : JCS_RGB;
-    // From here on a failure still leaves a picture of the header's size.
-    pixels->width = static_cast<int>(cinfo.image_width);
-    pixels->height = static_cast<int>(cinfo.image_height);
-    pixels->pixels.assign(static_cast<size_t>(cinfo.image_width) * cinfo.image_height * 3, 128);
-    if (four_channels) cmyk_row->resize(static_cast<size_t>(cinfo.image_width) * 4);
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = static_cast<unsigned>(scale_denom);
+    jpeg_calc_output_dimensions(&cinfo);
+    // From here on a failure still leaves a picture of the output's size.
+    pixels->width = static_cast<int>(cinfo.output_width);
+    pixels->height = static_cast<int>(cinfo.output_height);
+    pixels->pixels.assign(static_cast<size_t>(cinfo.output_width) * cinfo.output_height * 3, 128);
+    if (four_channels) cmyk_row->resize(static_cast<size_t>(cinfo.output_width) * 4);
     decoding = true;
     jpeg_start_decompress(&cinfo);
     while (cinfo.output_scanline < cinfo.output_height) {
@@ -206,13 +209,18 @@ JpegHeader ReadJpegHeader(std::string_view file) {
   return header;
 }
 
-DecodedJpeg DecodeJpegDetailed(std::string_view file) {
+DecodedJpeg DecodeJpegDetailed(std::string_view file) { return DecodeJpegScaled(file, 1); }
+
+DecodedJpeg DecodeJpegScaled(std::string_view file, int scale_denom) {
+  if (scale_denom != 1 && scale_denom != 2 && scale_denom != 4 && scale_denom != 8) {
+    throw EJpegError("JPEG scale 1/" + std::to_string(scale_denom) + " is not 1/1, 1/2, 1/4 or 1/8");
+  }
   JpegHeader header;
   DecodedJpeg result;
   std::vector<unsigned char> cmyk_row;
   char message[JMSG_LENGTH_MAX];
   DecodeStatus status = DecodeRaw(reinterpret_cast<const unsigned char*>(file.data()), file.size(),
-                                  &header, &result.bitmap, &cmyk_row, message);
+                                  &header, &result.bitmap, &cmyk_row, message, scale_denom);
   ThrowDecodeStatus(status, header, message);
   if (status == DecodeStatus::kDamaged) {
     result.damaged = true;

@@ -59,6 +59,10 @@ struct DecodedJpeg {
 // the programs that write such files do). Only a header that cannot be read (or that promises an
 // absurd picture) throws EJpegError; damaged or cut data gives what decodes, marked damaged.
 DecodedJpeg DecodeJpegDetailed(std::string_view file);
+// DecodeJpegDetailed at 1/scale_denom of the size (1, 2, 4 or 8; libjpeg scales while it
+// decodes, so a reduced picture of a large file costs a fraction of the full decode). The size
+// is the header's divided by scale_denom, rounded up.
+DecodedJpeg DecodeJpegScaled(std::string_view file, int scale_denom);
 // DecodeJpegDetailed's picture: what the photo panel draws.
 Bitmap DecodeJpeg(std::string_view file);
 

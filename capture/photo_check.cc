@@ -142,6 +142,8 @@ PhotoFileCheck CheckPhotoBytes(std::string_view bytes, const PhotoRules& rules) 
       if (decoded.damaged) {
         check.defects.push_back(PhotoDefect::kDamaged);
         check.detail = decoded.problem;
+      } else if (rules.advise) {
+        check.advice = rules.advise(decoded.bitmap);
       }
     } catch (const EJpegError& e) {
       check.defects.push_back(PhotoDefect::kDamaged);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <functional>
 #include <string>
@@ -27,6 +28,10 @@ struct PhotoRules {
   uint64_t max_bytes = kDefaultMaxPhotoBytes;
   // False: only what the folder listing tells (type, byte size); contents are not read.
   bool decode = true;
+  // Optional advisory judge of each photo that decodes completely (the face module's photo
+  // standard, capture/face/photo_advice.h). Its lines go to PhotoFileCheck::advice and never
+  // make a photo invalid. Unset: no advice.
+  std::function<std::vector<std::string>(const Bitmap&)> advise;
 };
 
 // Why a photo is not fit to hand in. A file may have several.
@@ -58,6 +63,8 @@ struct PhotoFileCheck {
   std::vector<PhotoDefect> defects;
   // The decoder's or file system's message (English), or the target of a link.
   std::string detail;
+  // PhotoRules::advise's lines (UTF-8); they do not count as defects.
+  std::vector<std::string> advice;
 
   bool valid() const { return defects.empty(); }
   bool Has(PhotoDefect d) const;

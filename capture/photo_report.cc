@@ -71,4 +71,19 @@ std::vector<ReportLine> ProblemLines(const RosterPhotoCheck& check, const PhotoR
   return lines;
 }
 
+std::vector<ReportLine> AdviceLines(const RosterPhotoCheck& check,
+                                    const std::vector<bool>* selected) {
+  std::vector<ReportLine> lines;
+  for (size_t i = 0; i < check.students.size(); ++i) {
+    if (selected && !(i < selected->size() && (*selected)[i])) continue;
+    const StudentPhoto& s = check.students[i];
+    if (s.check.advice.empty()) continue;
+    std::string text;
+    for (const std::string& a : s.check.advice) text += (text.empty() ? "" : "；") + a;
+    lines.push_back({kAdviceKind, KeyForMessage(TrimKey(s.student.key_gbk)),
+                     KeyForMessage(TrimKey(s.student.name_gbk)), text});
+  }
+  return lines;
+}
+
 }  // namespace mirestal

@@ -21,4 +21,12 @@ std::vector<std::string> CountLines(const RosterPhotoCheck& check);
 std::vector<ReportLine> ProblemLines(const RosterPhotoCheck& check, const PhotoRules& rules,
                                      const std::vector<bool>* selected = nullptr);
 
+// The kind of an advice line.
+inline constexpr char kAdviceKind[] = "照片标准提示";
+// One line per student whose photo carries advice (PhotoRules::advise), in roster order (only
+// `selected` ones when given): kind, key, name, the advice joined by "；". Advice never makes a
+// photo invalid, so these lines come after the problems and do not change the check's result.
+std::vector<ReportLine> AdviceLines(const RosterPhotoCheck& check,
+                                    const std::vector<bool>* selected = nullptr);
+
 }  // namespace mirestal

@@ -2,13 +2,53 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
+#include <string_view>
 
+#include "capture/jpeg.h"
 #include "capture/video_cap.h"
 #include "platform/file.h"
 
 namespace mirestal {
+
+// capture/testcard_portrait.jpg, compiled in (see capture/CMakeLists.txt).
+extern const unsigned char kTestCardPortrait[];
+extern const size_t kTestCardPortraitSize;
+
 namespace {
+
+const Bitmap& Portrait() {
+  static const Bitmap portrait = DecodeJpeg(std::string_view(
+      reinterpret_cast<const char*>(kTestCardPortrait), kTestCardPortraitSize));
+  return portrait;
+}
+
+// The portrait scaled to the frame, bilinear; the view is the portrait less a margin at each
+// side that the sway uses.
+void DrawPortrait(Bitmap& b, double sway) {
+  const Bitmap& p = Portrait();
+  constexpr double kMargin = 16;
+  const double view_w = p.width - 2 * kMargin;
+  const double scale = view_w / b.width;  // portrait pixels per frame pixel
+  const double x0 = kMargin - sway * view_w / 320;
+  for (int y = 0; y < b.height; ++y) {
+    const double fy = std::clamp((y + 0.5) * scale - 0.5, 0.0, p.height - 1.0);
+    const int y0 = static_cast<int>(fy), y1 = std::min(y0 + 1, p.height - 1);
+    const double ay = fy - y0;
+    uint8_t* out = b.Row(y);
+    for (int x = 0; x < b.width; ++x, out += 3) {
+      const double fx = std::clamp(x0 + (x + 0.5) * scale - 0.5, 0.0, p.width - 1.0);
+      const int xa = static_cast<int>(fx), xb = std::min(xa + 1, p.width - 1);
+      const double ax = fx - xa;
+      for (int c = 0; c < 3; ++c) {
+        const double top = p.At(xa, y0)[c] * (1 - ax) + p.At(xb, y0)[c] * ax;
+        const double bottom = p.At(xa, y1)[c] * (1 - ax) + p.At(xb, y1)[c] * ax;
+        out[c] = static_cast<uint8_t>(top * (1 - ay) + bottom * ay + 0.5);
+      }
+    }
+  }
+}
 
 struct Rgb {
   uint8_t r, g, b;
@@ -37,9 +77,35 @@ void FillEllipse(Bitmap& b, double cx, double cy, double rx, double ry, Rgb c, d
   }
 }
 
+void DrawCartoon(Bitmap& b, double sway) {
+  const int width = b.width, height = b.height;
+  // Blue background, lighter towards the top, as for a registration photo.
+  for (int y = 0; y < height; ++y) {
+    const uint8_t shade = static_cast<uint8_t>(60 + 100 * (height - y) / height);
+    uint8_t* p = b.Row(y);
+    for (int x = 0; x < width; ++x, p += 3) {
+      p[0] = 20;
+      p[1] = static_cast<uint8_t>(shade / 2);
+      p[2] = shade;
+    }
+  }
+  // Figure in preview units (320x240) scaled to the frame.
+  const double sx = width / 320.0, sy = height / 240.0;
+  const double cx = (160 + sway) * sx, cy = 100 * sy;
+  FillEllipse(b, cx, 230 * sy, 80 * sx, 60 * sy, {40, 40, 60});             // shoulders
+  FillEllipse(b, cx, 150 * sy, 18 * sx, 20 * sy, {225, 185, 150});          // neck
+  FillEllipse(b, cx, cy - 14 * sy, 44 * sx, 44 * sy, {30, 25, 20}, cy);     // hair
+  FillEllipse(b, cx, cy, 38 * sx, 50 * sy, {235, 195, 160});                // face
+  FillEllipse(b, cx - 14 * sx, cy - 8 * sy, 6 * sx, 4 * sy, {40, 30, 30});  // eyes
+  FillEllipse(b, cx + 14 * sx, cy - 8 * sy, 6 * sx, 4 * sy, {40, 30, 30});
+  FillEllipse(b, cx, cy + 8 * sy, 3 * sx, 7 * sy, {210, 160, 130});  // nose
+  FillEllipse(b, cx, cy + 26 * sy, 13 * sx, 4 * sy, {190, 60, 70});  // mouth
+}
+
 class TestCardWindow : public CaptureWindowBase {
  public:
-  TestCardWindow(const CaptureHost& host, int x, int y, int width, int height) : host_(host) {
+  TestCardWindow(const CaptureHost& host, int x, int y, int width, int height)
+      : host_(host), picture_(TestCardPictureFromEnvironment()) {
     if (SurfaceFactory()) surface_ = SurfaceFactory()(host, x, y, width, height);
   }
 
@@ -102,12 +168,13 @@ class TestCardWindow : public CaptureWindowBase {
   }
 
  private:
-  Bitmap NextFrame() { return RenderTestCard(size_.width, size_.height, frame_++); }
+  Bitmap NextFrame() { return RenderTestCard(size_.width, size_.height, frame_++, picture_); }
   void StopPreview() {
     if (surface_) surface_->Stop();
   }
 
   CaptureHost host_;
+  TestCardPicture picture_;
   std::unique_ptr<PreviewSurface> surface_;
   FrameSize size_ = TestCardBackend::kDefaultSize;
   uint64_t frame_ = 0;
@@ -116,30 +183,20 @@ class TestCardWindow : public CaptureWindowBase {
 
 }  // namespace
 
-Bitmap RenderTestCard(int width, int height, uint64_t frame) {
+TestCardPicture TestCardPictureFromEnvironment() {
+  const char* value = std::getenv("MIRESTAL_TESTCARD");
+  return value && std::string_view(value) == "cartoon" ? TestCardPicture::kCartoon
+                                                       : TestCardPicture::kPortrait;
+}
+
+Bitmap RenderTestCard(int width, int height, uint64_t frame, TestCardPicture picture) {
   Bitmap b(width, height);
-  // Blue background, lighter towards the top, as for a registration photo.
-  for (int y = 0; y < height; ++y) {
-    const uint8_t shade = static_cast<uint8_t>(60 + 100 * (height - y) / height);
-    uint8_t* p = b.Row(y);
-    for (int x = 0; x < width; ++x, p += 3) {
-      p[0] = 20;
-      p[1] = static_cast<uint8_t>(shade / 2);
-      p[2] = shade;
-    }
-  }
-  // Figure in preview units (320x240) scaled to the frame.
-  const double sx = width / 320.0, sy = height / 240.0;
   const double sway = 12.0 * std::sin(static_cast<double>(frame % 100) * std::numbers::pi / 50);
-  const double cx = (160 + sway) * sx, cy = 100 * sy;
-  FillEllipse(b, cx, 230 * sy, 80 * sx, 60 * sy, {40, 40, 60});             // shoulders
-  FillEllipse(b, cx, 150 * sy, 18 * sx, 20 * sy, {225, 185, 150});          // neck
-  FillEllipse(b, cx, cy - 14 * sy, 44 * sx, 44 * sy, {30, 25, 20}, cy);     // hair
-  FillEllipse(b, cx, cy, 38 * sx, 50 * sy, {235, 195, 160});                // face
-  FillEllipse(b, cx - 14 * sx, cy - 8 * sy, 6 * sx, 4 * sy, {40, 30, 30});  // eyes
-  FillEllipse(b, cx + 14 * sx, cy - 8 * sy, 6 * sx, 4 * sy, {40, 30, 30});
-  FillEllipse(b, cx, cy + 8 * sy, 3 * sx, 7 * sy, {210, 160, 130});  // nose
-  FillEllipse(b, cx, cy + 26 * sy, 13 * sx, 4 * sy, {190, 60, 70});  // mouth
+  if (picture == TestCardPicture::kPortrait) {
+    DrawPortrait(b, sway);
+  } else {
+    DrawCartoon(b, sway);
+  }
   // A bar running along the bottom shows that the picture is live.
   const int bar_y0 = height - std::max(2, height / 60);
   const int bar_w = std::max(4, width / 20);

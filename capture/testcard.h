@@ -1,8 +1,9 @@
 // The synthetic test card: a camera without hardware for demonstrations and tests. It shows a
-// moving, deterministic picture of a face-like figure on a blue background at 320x240,
-// 640x480 (the default) or 800x600, chosen in its format dialog (a choice put to the capture
-// module's chooser). The capture module selects it only when the environment variable
-// MIRESTAL_CAMERA is "testcard".
+// moving, deterministic picture at 320x240, 640x480 (the default) or 800x600, chosen in its
+// format dialog (a choice put to the capture module's chooser): a real portrait that a face
+// detector finds (head and shoulders of python3-skimage's public-domain astronaut.png, compiled
+// in), or with MIRESTAL_TESTCARD=cartoon the drawn face-like figure on a blue background. The
+// capture module selects it only when the environment variable MIRESTAL_CAMERA is "testcard".
 #pragma once
 
 #include <cstdint>
@@ -22,11 +23,20 @@ struct FrameSize {
   friend bool operator==(const FrameSize&, const FrameSize&) = default;
 };
 
+enum class TestCardPicture {
+  kCartoon,   // the drawn figure
+  kPortrait,  // the photograph
+};
+// kCartoon when MIRESTAL_TESTCARD is "cartoon", else kPortrait: what the card's window shows.
+TestCardPicture TestCardPictureFromEnvironment();
+
 // Frame number `frame` of the test card at width x height. The same arguments always give the
 // same picture; the figure sways sideways from frame to frame and a bar runs along the bottom.
-// The head is centred at (W/2 + sway, 0.42 H) with the figure scaled to the frame, so it sits
-// inside the initial marker box at every size.
-Bitmap RenderTestCard(int width, int height, uint64_t frame);
+// Cartoon: the head is centred at (W/2 + sway, 0.42 H) with the figure scaled to the frame, so
+// it sits inside the initial marker box at every size. Portrait: the face is centred at about
+// (W/2 + sway, 0.36 H), its detector box about 0.3 H high.
+Bitmap RenderTestCard(int width, int height, uint64_t frame,
+                      TestCardPicture picture = TestCardPicture::kCartoon);
 
 // Where the window layer shows a live picture that the back end produces itself.
 class PreviewSurface {

@@ -14,6 +14,7 @@ $SUDO apt-get install -y --no-install-recommends \
   python3 python3-dbfread python3-xlrd python3-olefile libjpeg-turbo-progs zip \
   libreoffice-calc-nogui python3-xlwt locales \
   xvfb openbox xdotool x11-utils imagemagick \
+  libdlib-dev libpng-dev python3-skimage opencv-doc python3-opencv opencv-data \
   ${MIRESTAL_EXTRA_PACKAGES:-}
 # The conversion tests run under these locales besides C.UTF-8.
 for loc in en_GB.UTF-8 de_DE.UTF-8; do

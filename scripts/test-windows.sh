@@ -2,8 +2,8 @@
 # Cross-builds the libraries without Qt (platform, table, xls, capture) and mirestal-cli for
 # 64-bit Windows with Debian's MinGW-w64 and runs their tests under wine.
 #
-# Everything comes from Debian: the compiler and wine as packages, libjpeg-turbo from Debian's
-# source package (fetched with apt-get source through a private deb-src list, so the system's
+# Everything comes from Debian: the compiler and wine as packages, libjpeg-turbo, zlib, libzip,
+# libpng and dlib from Debian's source packages (fetched with apt-get source through a private deb-src list, so the system's
 # apt configuration is not changed), GoogleTest from /usr/src/googletest.
 #
 #   MIRESTAL_SKIP_INSTALL=1   skip the package step
@@ -36,7 +36,8 @@ mkdir -p "$DEPS"
 APT=$DEPS/apt
 APT_OPTS=(-o "Dir::Etc::SourceList=/dev/null" -o "Dir::Etc::SourceParts=$APT/sources.list.d"
           -o "Dir::State::Lists=$APT/lists" -o "Dir::Cache=$APT/cache")
-# Unpacks Debian's source package $1 (with its patches) into $DEPS/$1-src/tree.
+# Unpacks Debian's source package $1 (with its patches) into $DEPS/$1-src/tree; with a second
+# argument "orig", only its main upstream tarball (no patches, no extra component tarballs).
 fetch_source() {
   if [ ! -f "$APT/lists/.updated" ]; then
     mkdir -p "$APT/sources.list.d" "$APT/lists/partial" "$APT/cache"
@@ -58,7 +59,11 @@ fetch_source() {
      { apt-get "${APT_OPTS[@]}" source --download-only "$1" ||
        { rm -f ./*; apt-get "${APT_OPTS[@]}" source --download-only "$1/$(. /etc/os-release &&
                                                                            echo "$VERSION_CODENAME")"; }; } &&
-     dpkg-source -x "$1"_*.dsc tree)
+     if [ "${2:-}" = orig ]; then
+       mkdir tree && tar -xf "$(ls "$1"_*.orig.tar.* | grep -v 'orig-')" -C tree --strip-components=1
+     else
+       dpkg-source -x "$1"_*.dsc tree
+     fi)
 }
 CROSS=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release
        -DCMAKE_INSTALL_PREFIX="$PREFIX" -DBUILD_SHARED_LIBS=OFF)
@@ -92,6 +97,27 @@ if [ ! -f "$PREFIX/lib/libzip.a" ]; then
   cmake --build "$DEPS/libzip-build" -j "$JOBS" --target install
 fi
 
+if [ ! -f "$PREFIX/lib/libpng16.a" ]; then
+  fetch_source libpng1.6
+  cmake -S "$DEPS/libpng1.6-src/tree" -B "$DEPS/libpng-build" "${CROSS[@]}" \
+    -DZLIB_LIBRARY="$PREFIX/lib/libz.a" -DZLIB_INCLUDE_DIR="$PREFIX/include" \
+    -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DSKIP_INSTALL_PROGRAMS=ON
+  cmake --build "$DEPS/libpng-build" -j "$JOBS" --target install
+fi
+# dlib for the face module: only its own sources (no BLAS, LAPACK, image libraries or GUI); the
+# detector itself is header code compiled into Mirestal. The source package's second tarball
+# holds 200 MB of trained models the detector does not use (its filters are in the sources),
+# so only the main tarball is unpacked; Debian's one patch changes only the shared library's
+# SONAME.
+if [ ! -f "$PREFIX/lib/cmake/dlib/dlibConfig.cmake" ]; then
+  fetch_source dlib orig
+  cmake -S "$DEPS/dlib-src/tree/dlib" -B "$DEPS/dlib-build" "${CROSS[@]}" \
+    -DDLIB_NO_GUI_SUPPORT=ON -DDLIB_USE_BLAS=OFF -DDLIB_USE_LAPACK=OFF -DDLIB_USE_CUDA=OFF \
+    -DDLIB_PNG_SUPPORT=OFF -DDLIB_JPEG_SUPPORT=OFF -DDLIB_GIF_SUPPORT=OFF -DDLIB_WEBP_SUPPORT=OFF \
+    -DDLIB_USE_FFTW=OFF -DDLIB_USE_MKL_FFT=OFF -DDLIB_LINK_WITH_SQLITE3=OFF
+  cmake --build "$DEPS/dlib-build" -j "$JOBS" --target install
+fi
+
 # --- GoogleTest for the target, from Debian's googletest source tree ----------------------------
 if [ ! -f "$PREFIX/lib/cmake/GTest/GTestConfig.cmake" ]; then
   cmake -S /usr/src/googletest -B "$DEPS/gtest-build" -G Ninja \
@@ -101,20 +127,7 @@ if [ ! -f "$PREFIX/lib/cmake/GTest/GTestConfig.cmake" ]; then
 fi
 deps_done=$(date +%s)
 
-# --- Mirestal ------------------------------------------------------------------------------------
-# pkg-config answers for the target's libraries only.
-export PKG_CONFIG_LIBDIR=$PREFIX/lib/pkgconfig PKG_CONFIG_SYSROOT_DIR=
-LAUNCHER=()
-if command -v ccache > /dev/null; then LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
-cmake -S "$SRC" -B "$BUILD/mirestal" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-  -DMIRESTAL_WIN_PREFIX="$PREFIX" -DCMAKE_BUILD_TYPE=Release -DMIRESTAL_WERROR=ON \
-  -DMIRESTAL_BUILD_GUI=OFF -DMIRESTAL_BUILD_BENCH=OFF "${LAUNCHER[@]}" \
-  `# GCC 12 reports false -Wrestrict overlaps inside std::string at -O3 (GCC bug 105329)` \
-  -DCMAKE_CXX_FLAGS=-Wno-restrict
-cmake --build "$BUILD/mirestal" -j "$JOBS"
-build_done=$(date +%s)
-
-# --- Tests under wine ----------------------------------------------------------------------------
+# --- wine: the build runs a generator through it, the tests run under it -------------------------
 export WINEPREFIX=$BUILD/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export PATH=/usr/lib/wine:$PATH
 # The server and the prefix first, with their output kept away from CTest's pipes: a wine
@@ -130,6 +143,21 @@ wineserver -w > /dev/null 2>&1 || true
 wineserver -p >> "$BUILD/wineserver.log" 2>&1
 wine64 wineboot >> "$BUILD/wineboot.log" 2>&1
 trap 'wineserver -k > /dev/null 2>&1 || true' EXIT
+
+# --- Mirestal ------------------------------------------------------------------------------------
+# pkg-config answers for the target's libraries only.
+export PKG_CONFIG_LIBDIR=$PREFIX/lib/pkgconfig PKG_CONFIG_SYSROOT_DIR=
+LAUNCHER=()
+if command -v ccache > /dev/null; then LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+cmake -S "$SRC" -B "$BUILD/mirestal" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+  -DMIRESTAL_WIN_PREFIX="$PREFIX" -DCMAKE_BUILD_TYPE=Release -DMIRESTAL_WERROR=ON \
+  -DMIRESTAL_BUILD_GUI=OFF -DMIRESTAL_BUILD_BENCH=OFF "${LAUNCHER[@]}" \
+  `# GCC 12 reports false -Wrestrict overlaps inside std::string at -O3 (GCC bug 105329)` \
+  -DCMAKE_CXX_FLAGS=-Wno-restrict
+cmake --build "$BUILD/mirestal" -j "$JOBS"
+build_done=$(date +%s)
+
+# --- Tests under wine ----------------------------------------------------------------------------
 ctest --test-dir "$BUILD/mirestal" --output-on-failure -j "$JOBS" \
   ${MIRESTAL_WIN_TESTS:+-R "$MIRESTAL_WIN_TESTS"}
 # A workbook written by the Windows command line, read by Debian's readers (they cannot run

@@ -81,6 +81,10 @@ TEST_F(CliCheckTest, ReportGivesCountsThenEveryProblemAndTheSameWorkbook) {
       "结果：有问题",
       ""};
   expected.insert(expected.end(), problems.begin(), problems.end());
+  // Then the photo standard's advice, which changes neither the counts nor the result: 考01's
+  // photo is the top-left quarter of the card, without the whole face.
+  const std::string advice = "照片标准提示\t考01\t乙\t未检测到人脸";
+  expected.insert(expected.end(), {"", advice});
   EXPECT_EQ(Lines(out), expected) << out;
 
   // The workbook, read by xlrd: caption row, the roster, the counts, then the problem lines.
@@ -93,10 +97,11 @@ TEST_F(CliCheckTest, ReportGivesCountsThenEveryProblemAndTheSameWorkbook) {
                 &book),
             0);
   const std::vector<std::string> rows = Lines(book);
-  ASSERT_EQ(rows.size(), 6 + problems.size()) << book;
+  ASSERT_EQ(rows.size(), 6 + problems.size() + 1) << book;
   EXPECT_EQ(rows[0], "类别\t考籍号或文件名\t姓名\t说明");
   EXPECT_EQ(rows[3], "汇总\t\t\t学生 5 人：合格 2，不合格 2，缺少 1");
-  EXPECT_EQ(std::vector(rows.begin() + 6, rows.end()), problems);
+  EXPECT_EQ(std::vector(rows.begin() + 6, rows.end() - 1), problems);
+  EXPECT_EQ(rows.back(), advice);
 
   // Nothing wrong: exit status 0.
   for (const char* name : {"20110003.jpg", "20110005.jpg", "stray.jpg"}) {

@@ -14,6 +14,14 @@
 namespace mirestal {
 namespace {
 
+void SetEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value);
+#else
+  setenv(name, value, 1);
+#endif
+}
+
 class TestCardTest : public ::testing::Test {
  protected:
   TestCardTest() { CaptureResetForTests(); }
@@ -32,6 +40,18 @@ TEST_F(TestCardTest, RenderingIsDeterministicAndMoves) {
     const uint8_t* corner = b.At(2, 2);
     EXPECT_GT(corner[2], corner[0]);
   }
+}
+
+TEST_F(TestCardTest, ThePortraitUnlessTheCartoonIsAskedFor) {
+  ASSERT_STREQ(std::getenv("MIRESTAL_TESTCARD"), "cartoon");
+  EXPECT_EQ(TestCardPictureFromEnvironment(), TestCardPicture::kCartoon);
+  SetEnvironment("MIRESTAL_TESTCARD", "");
+  EXPECT_EQ(TestCardPictureFromEnvironment(), TestCardPicture::kPortrait);
+  SetEnvironment("MIRESTAL_TESTCARD", "cartoon");
+  // The portrait: skin in the middle of the face (x 320, y 200 at 640x480).
+  const Bitmap b = RenderTestCard(640, 480, 0, TestCardPicture::kPortrait);
+  EXPECT_GT(b.At(320, 200)[0], b.At(320, 200)[2] + 30);
+  EXPECT_NE(b.pixels, RenderTestCard(640, 480, 0).pixels);
 }
 
 TEST_F(TestCardTest, AFailedGrabSavesNoEarlierFrame) {

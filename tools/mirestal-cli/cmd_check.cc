@@ -1,10 +1,14 @@
 // check ROSTER.dbf [--program-dir DIR] [--max-kb N] [--xls REPORT.xls]: the photo check of a
 // roster against its photo folder. Prints the counts, then one tab-separated line per problem
-// (kind, key or file name, name, explanation). Exit status 0 only when every student has a
+// (kind, key or file name, name, explanation), then the photo standard's advice lines (the
+// face module), which never change the result. Exit status 0 only when every student has a
 // valid photo of their own and the folder holds nothing else; 1 otherwise (or on an error).
 #include <string>
 
 #include "capture/photo_check.h"
+#ifdef MIRESTAL_HAVE_FACE
+#include "capture/face/photo_advice.h"
+#endif
 #include "platform/paths.h"
 #include "platform/target_rule.h"
 #include "tools/mirestal-cli/command.h"
@@ -36,6 +40,9 @@ int RunCheck(const std::vector<std::string>& args) {
   const PhotoStore store(program_dir);
   // Refused before the check runs, so that nothing is read for a report that cannot be written.
   if (!xls.empty()) RequireTarget(xls, {roster, store.PhotoFolder(), {}});
+#ifdef MIRESTAL_HAVE_FACE
+  AddPhotoStandardAdvice(rules);  // advice lines only: the result stays the same
+#endif
 
   const RosterForCheck students = ReadRosterForCheck(roster);
   const RosterPhotoCheck check =
@@ -47,6 +54,9 @@ int RunCheck(const std::vector<std::string>& args) {
   for (const std::string& line : counts) PrintLine(line);
   if (!problems.empty()) PrintLine("");
   for (const ReportLine& line : problems) PrintLine(line);
+  const std::vector<ReportLine> advice = AdviceLines(check);
+  if (!advice.empty()) PrintLine("");
+  for (const ReportLine& line : advice) PrintLine(line);
 
   if (!xls.empty()) {
     TextWorkbook book;
@@ -56,6 +66,7 @@ int RunCheck(const std::vector<std::string>& args) {
     book.rows.push_back({"名册", "", "", roster});
     for (const std::string& line : counts) book.rows.push_back({"汇总", "", "", line});
     for (const ReportLine& line : problems) book.rows.push_back(line);
+    for (const ReportLine& line : advice) book.rows.push_back(line);
     WriteTextWorkbook(book, xls);
   }
   return check.AllGood() ? 0 : 1;
