@@ -119,12 +119,36 @@ t0=$(date +%s.%N)
 xdotool search --sync --onlyvisible --name '^Mirestal$' > "$BUILD/mirestal-window.id"
 t1=$(date +%s.%N)
 echo "Mirestal.exe under wine: main window shown after $(echo "$t1 - $t0" | bc) s"
+WINDOW=$(head -n 1 "$BUILD/mirestal-window.id")
 sleep 2
-import -window root "$BUILD/mirestal-exe.png"
-xdotool key --window "$(head -n 1 "$BUILD/mirestal-window.id")" alt+F4
+import -window root "$BUILD/mirestal-exe-1-start.png"
+# The open button has the focus at start: the roster through the open dialog, whose folder is the
+# program folder.
+xdotool windowactivate --sync "$WINDOW" > /dev/null 2>&1 || true
+xdotool key space
+sleep 3
+xdotool type --delay 40 'examples\roster.dbf'
+xdotool key Return
+sleep 3
+import -window root "$BUILD/mirestal-exe-2-roster.png"
+# A photo of the first student with the test card: Alt+K, then Enter on the question whether to
+# save it.
+xdotool key alt+k
+sleep 3
+import -window root "$BUILD/mirestal-exe-3-capture.png"
+xdotool key Return
+for _ in $(seq 50); do ls "$RUN/照片"/*.jpg > /dev/null 2>&1 && break; sleep 0.2; done
+sleep 1
+import -window root "$BUILD/mirestal-exe-4-saved.png"
+for photo in "$RUN/照片"/*.jpg; do
+  echo "Mirestal.exe stored $(basename "$photo"): $(identify -format '%wx%h quality %[jpeg:quality] interlace %[interlace]' "$photo")"
+done
+xdotool windowactivate --sync "$WINDOW" > /dev/null 2>&1 || true
+xdotool key alt+F4
 for _ in $(seq 100); do [ -f "$BUILD/mirestal-exe.status" ] && break; sleep 0.1; done
 echo "Mirestal.exe ended with status $(cat "$BUILD/mirestal-exe.status")"
 [ "$(cat "$BUILD/mirestal-exe.status")" = 0 ]
+ls "$RUN/照片"/*.jpg > /dev/null
 end=$(date +%s)
 
 echo "Target libraries and Qt: $((qt_done - start)) s; cross build: $((build_done - qt_done)) s;" \
