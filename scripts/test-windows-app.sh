@@ -28,7 +28,7 @@ if [ "${MIRESTAL_SKIP_INSTALL:-0}" != 1 ]; then
   $SUDO apt-get install -y --no-install-recommends build-essential cmake ninja-build \
     g++-mingw-w64-x86-64-posix wine64 nasm dpkg-dev libgtest-dev googletest bc \
     libjpeg-turbo-progs qt6-base-dev-tools xvfb openbox xdotool x11-utils imagemagick \
-    fonts-wqy-microhei zip
+    fonts-wqy-microhei zip locales
 fi
 
 start=$(date +%s)
@@ -77,7 +77,13 @@ trap cleanup EXIT
 
 # --- The wine prefix: Chinese Windows (code page 936) with a CJK font as SimSun ------------------
 export WINEPREFIX=$BUILD/wineprefix-app WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+# wine takes its Windows locale (and with it the ANSI code page) from the Unix one: zh_CN, compiled
+# into a folder of the build's own so the system's locales stay as they are.
+if [ ! -d "$BUILD/locale/zh_CN.UTF-8" ]; then
+  mkdir -p "$BUILD/locale"
+  localedef -i zh_CN -f UTF-8 "$BUILD/locale/zh_CN.UTF-8"
+fi
+export LOCPATH=$BUILD/locale LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 export PATH=/usr/lib/wine:$PATH
 wineserver -p > "$BUILD/wineserver-app.log" 2>&1 || true
 wine64 wineboot > "$BUILD/wineboot-app.log" 2>&1
