@@ -150,7 +150,7 @@ TEST_F(PipelineTest, FrameFileThatCannotBeRemovedEndsTheCaptureBeforeTheGrab) {
   r.save_at_once = true;
   CatchPhotoResult result = capture_.CatchPhoto(r, nullptr);
   EXPECT_EQ(result.message_kind, PhotoMessageKind::kError);
-  EXPECT_NE(result.message.find(FramePath()), std::string::npos) << result.message;
+  EXPECT_NE(result.message.find(DisplayPath(FramePath())), std::string::npos) << result.message;
   EXPECT_FALSE(CameraTouched());
   EXPECT_FALSE(PhotoStore::PhotoExists(*store_.PhotoFileName("20110001")));
 }
