@@ -25,10 +25,34 @@ QT_VERSION=${HOST_VERSION%%+*}
 QT_VERSION=${QT_VERSION%%-*}
 PREFIX=$(realpath -m "${MIRESTAL_QT_WIN_PREFIX:-/var/cache/mirestal/qt6-win64-$QT_VERSION}")
 STAMP=$PREFIX/.mirestal-qt-built
-if [ -f "$STAMP" ]; then
-  echo "Qt for Windows already built: $(cat "$STAMP")" >&2
+
+# Options: static release; no OpenGL, Vulkan, D-Bus, SQL, network, printing or XML; Qt's own
+# copies of zlib, libpng, libjpeg, FreeType, HarfBuzz, PCRE2 and double-conversion, so nothing
+# of the target has to be installed first. Debian's +dfsg source has no 3rdparty/wintab (tablet
+# events off), and Debian's cross patch would build androiddeployqt. Direct2D stays on: Qt 6.4
+# compiles its DirectWrite font database only with it, while the windows plugin uses that
+# database whenever DirectWrite 3 is there.
+OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DQT_BUILD_EXAMPLES=OFF
+  -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF -DQT_BUILD_MANUAL_TESTS=OFF
+  -DFEATURE_pkg_config=OFF -DFEATURE_opengl=OFF -DINPUT_opengl=no -DFEATURE_vulkan=OFF
+  -DFEATURE_dbus=OFF -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_printsupport=OFF
+  -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_zstd=OFF -DFEATURE_icu=OFF
+  -DFEATURE_system_zlib=OFF -DFEATURE_system_png=OFF -DFEATURE_system_jpeg=OFF
+  -DFEATURE_system_freetype=OFF -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_pcre2=OFF
+  -DFEATURE_system_doubleconversion=OFF -DFEATURE_tabletevent=OFF
+  -DFEATURE_androiddeployqt=OFF -DFEATURE_gif=OFF)
+# The stamp names the source version and the options: a change of either builds Qt again.
+CONFIG_ID="qt6-base $HOST_VERSION, options $(printf '%s\n' "${OPTIONS[@]}" | sha256sum | cut -c1-16)"
+if [ -f "$STAMP" ] && [ "$(head -n 1 "$STAMP")" = "$CONFIG_ID" ]; then
+  echo "Qt for Windows already built: $(tail -n 1 "$STAMP")" >&2
   echo "$PREFIX"
   exit 0
+fi
+if [ -f "$STAMP" ]; then
+  rm -rf "$PREFIX"  # a Qt of ours with other options
+elif [ -n "$(ls -A "$PREFIX" 2> /dev/null)" ]; then
+  echo "$PREFIX is not empty and holds no finished Qt build of this script; remove it first" >&2
+  exit 1
 fi
 
 WORK=$PREFIX.build
@@ -59,30 +83,16 @@ fi
 
 # --- Configure and build -------------------------------------------------------------------------
 start=$(date +%s)
-# Options: static release; no OpenGL, Vulkan, D-Bus, SQL, network, printing or XML; Qt's own
-# copies of zlib, libpng, libjpeg, FreeType, HarfBuzz, PCRE2 and double-conversion, so nothing
-# of the target has to be installed first. Debian's +dfsg source has no 3rdparty/wintab (tablet
-# events off), and Debian's cross patch would build androiddeployqt.
 cmake -S "$WORK/src/tree" -B "$WORK/build" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$PREFIX" \
-  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-  -DBUILD_SHARED_LIBS=OFF -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
-  -DQT_BUILD_BENCHMARKS=OFF -DQT_BUILD_MANUAL_TESTS=OFF -DQT_GENERATE_SBOM=OFF \
-  -DFEATURE_pkg_config=OFF -DFEATURE_opengl=OFF -DINPUT_opengl=no -DFEATURE_vulkan=OFF \
-  -DFEATURE_dbus=OFF -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_printsupport=OFF \
-  -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_zstd=OFF -DFEATURE_icu=OFF \
-  -DFEATURE_system_zlib=OFF -DFEATURE_system_png=OFF -DFEATURE_system_jpeg=OFF \
-  -DFEATURE_system_freetype=OFF -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_pcre2=OFF \
-  -DFEATURE_system_doubleconversion=OFF -DFEATURE_tabletevent=OFF \
-  -DFEATURE_androiddeployqt=OFF -DFEATURE_direct2d=OFF -DFEATURE_gif=OFF \
-  -DFEATURE_sql_sqlite=OFF
+  -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/mingw-w64-x86_64.cmake" -DCMAKE_INSTALL_PREFIX="$PREFIX" \
+  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake "${OPTIONS[@]}"
 cmake --build "$WORK/build" -j "$JOBS"
 cmake --install "$WORK/build"
 end=$(date +%s)
 
 size=$(du -sh "$PREFIX" | cut -f1)
-echo "qt6-base $HOST_VERSION for x86_64-w64-mingw32, built in $((end - start)) s, $size" > "$STAMP"
+printf '%s\n%s\n' "$CONFIG_ID" \
+  "qt6-base $HOST_VERSION for x86_64-w64-mingw32, built in $((end - start)) s, $size" > "$STAMP"
 [ "${MIRESTAL_QT_WIN_KEEP:-0}" = 1 ] || rm -rf "$WORK"
-echo "Qt for Windows: $(cat "$STAMP")" >&2
+echo "Qt for Windows: $(tail -n 1 "$STAMP")" >&2
 echo "$PREFIX"

@@ -46,8 +46,9 @@ cmake -S "$SRC" -B "$BUILD/app" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/ming
   -DMIRESTAL_WIN_PREFIX="$PREFIX;$QT" -DCMAKE_BUILD_TYPE=Release -DMIRESTAL_WERROR=ON \
   -DMIRESTAL_BUILD_GUI=ON -DMIRESTAL_BUILD_BENCH=OFF "${LAUNCHER[@]}" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-  `# GCC 12 reports false -Wrestrict overlaps inside std::string at -O3 (GCC bug 105329)` \
-  -DCMAKE_CXX_FLAGS=-Wno-restrict
+  `# GCC 12 reports false -Wrestrict overlaps inside std::string at -O3 (GCC bug 105329), and` \
+  `# std::optional<QString> as maybe uninitialised (GCC bug 80635)` \
+  -DCMAKE_CXX_FLAGS="-Wno-restrict -Wno-maybe-uninitialized"
 cmake --build "$BUILD/app" -j "$JOBS"
 build_done=$(date +%s)
 EXE=$BUILD/app/app/Mirestal.exe
