@@ -54,10 +54,10 @@ build_done=$(date +%s)
 EXE=$BUILD/app/app/Mirestal.exe
 TOUR_EXE=$BUILD/app/tools/mirestal-tour/mirestal-tour.exe
 echo "Mirestal.exe: $(stat -c %s "$EXE") bytes; mirestal-tour.exe: $(stat -c %s "$TOUR_EXE") bytes"
-# One file: no DLL beyond the system's own.
-if x86_64-w64-mingw32-objdump -p "$EXE" | grep 'DLL Name' | grep -viE \
-     'kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comdlg32|comctl32|imm32|winmm|ws2_32|uxtheme|dwmapi|shlwapi|version|netapi32|userenv|mpr|setupapi|wtsapi32|msvcrt|avicap32|d3d|dxgi|dwrite|rpcrt4|authz|bcrypt|crypt32|secur32|iphlpapi|api-ms-win'; then
-  echo "Mirestal.exe needs a DLL that Windows does not have" >&2
+# One file: no Qt, MinGW runtime or library DLL to put beside it, only the system's own.
+if x86_64-w64-mingw32-objdump -p "$EXE" | grep 'DLL Name' |
+     grep -iE 'qt6|libgcc|libstdc|libwinpthread|zlib|libjpeg|libzip|libpng|freetype'; then
+  echo "Mirestal.exe needs a DLL beside it" >&2
   exit 1
 fi
 [ "${MIRESTAL_WIN_NO_TESTS:-0}" = 1 ] && exit 0
