@@ -16,11 +16,13 @@
 
 #include "app/dialogs.h"
 #include "app/gbk_qt.h"
+#include "platform/paths.h"
 
 namespace mirestal {
 
 namespace {
 
+#ifndef _WIN32  // Windows: system_info_win32.cc
 // Reads "key : value" from /proc/cpuinfo (first match); empty when absent.
 std::string CpuInfoValue(const char* key) {
   std::ifstream in("/proc/cpuinfo");
@@ -35,6 +37,7 @@ std::string CpuInfoValue(const char* key) {
   }
   return {};
 }
+#endif
 
 QLabel* Label(QWidget* parent, int left, int top, const char* text, const char* color, int px,
               bool bold = false) {
@@ -51,19 +54,19 @@ QLabel* Label(QWidget* parent, int left, int top, const char* text, const char* 
 
 }  // namespace
 
+#ifndef _WIN32  // Windows: system_info_win32.cc
 SystemInfo ReadSystemInfo() {
   SystemInfo info;
-#ifndef _WIN32
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);
   if (pages > 0 && page_size > 0) info.memory_kb = static_cast<long long>(pages) * page_size / 1024;
-#endif
   info.processors = static_cast<int>(std::thread::hardware_concurrency());
   info.processor_type = CpuInfoValue("model name");
   if (info.processor_type.empty()) info.processor_type = CpuInfoValue("Processor");
   if (info.processor_type.empty()) info.processor_type = "Unknown processor";
   return info;
 }
+#endif
 
 std::string SystemInfoText(const SystemInfo& info) {
   return std::to_string(info.memory_kb) + " KB\r" + std::to_string(info.processors) + "x " +
@@ -119,7 +122,7 @@ TFormDataUp::TFormDataUp(const std::string& program_dir, QWidget* parent)
 }
 
 void TFormDataUp::FormCreate(const std::string& program_dir) {
-  ui_label7_->setText(Utf8ToQString("（例如: " + program_dir + "照片/ ）"));
+  ui_label7_->setText(Utf8ToQString("（例如: " + DisplayPath(program_dir + "照片/") + " ）"));
   ui_label7_->adjustSize();
 }
 

@@ -545,7 +545,7 @@ void TFormMain::UiBitBtnOpenClick() {
   std::optional<QString> path = dialogs_->OpenFile(open_dialog_);
   if (!path) return;
   form_find_->hide();
-  ui_->UiEditFileName->setText(*path);
+  ui_->UiEditFileName->setText(Utf8ToQString(DisplayPath(QStringToUtf8(*path))));
   OpenOutcome outcome;
   {
     // The first student is shown below, once the open is complete: an error in showing is

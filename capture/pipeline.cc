@@ -44,7 +44,7 @@ std::string RefusedKeyMessage(std::string_view key_gbk) {
 }
 
 std::string FolderNotCreatedMessage(const std::string& folder) {
-  return "无法创建图片文件夹:\r" + folder + "照片文件保存失败！\r\r请检查注册号是否错误或其他问题";
+  return "无法创建图片文件夹:\r" + DisplayPath(folder) + "照片文件保存失败！\r\r请检查注册号是否错误或其他问题";
 }
 
 PhotoCapture::PhotoCapture(const PhotoStore& store, std::string frame_folder, FileSystem& fs)
@@ -83,7 +83,7 @@ CatchPhotoResult PhotoCapture::CatchPhoto(const CatchPhotoRequest& request,
   }
   if (PathExists(frame_path)) ForceDeleteFile(frame_path);
   if (PathExists(frame_path)) {
-    return Message(PhotoMessageKind::kError, "无法删除上次拍照留下的临时图像文件:\r" + frame_path +
+    return Message(PhotoMessageKind::kError, "无法删除上次拍照留下的临时图像文件:\r" + DisplayPath(frame_path) +
                                                  "\r\r请删除该文件后再拍照");
   }
   FrameFileRemover remover(fs_, frame_path);
@@ -159,12 +159,12 @@ CatchPhotoResult PhotoCapture::SaveCatchedPhoto(std::string_view key, const Bitm
     // The file on the disk changed but is not the photo taken: not saved. The grid may show
     // the file's new state.
     CatchPhotoResult r = Message(PhotoMessageKind::kError, "照片保存后读回检查失败：" +
-                                                               *path + "\r\r" + e.what());
+                                                               DisplayPath(*path) + "\r\r" + e.what());
     r.repaint_grid = true;
     return r;
   } catch (const IoError& e) {
     // The photo box keeps the capture; the old photo, if any, is untouched.
-    return Message(PhotoMessageKind::kError, "Cannot create file \"" + *path + "\". " + e.reason());
+    return Message(PhotoMessageKind::kError, "Cannot create file \"" + DisplayPath(*path) + "\". " + e.reason());
   } catch (const EJpegError& e) {
     return Message(PhotoMessageKind::kError, e.what());
   }

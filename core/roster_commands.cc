@@ -4,6 +4,7 @@
 
 #include "capture/photo_report.h"
 #include "platform/gbk.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 
 namespace mirestal {
@@ -197,7 +198,7 @@ std::string DefaultPackageName(const std::string& roster_path) {
 }
 
 std::string PackageDoneText(int photos, const std::string& zip_path) {
-  return "打包完毕！\r\r共打包 " + std::to_string(photos) + " 张照片：\r" + zip_path;
+  return "打包完毕！\r\r共打包 " + std::to_string(photos) + " 张照片：\r" + DisplayPath(zip_path);
 }
 
 }  // namespace mirestal

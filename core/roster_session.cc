@@ -1,6 +1,7 @@
 #include "core/roster_session.h"
 
 #include "platform/gbk.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 
 namespace mirestal {
@@ -46,8 +47,8 @@ std::string PhotoNote(const std::string& program_dir) {
       "   （例如，若考生的考籍号是12345678901234567，则其对应的照片文件名就是：12345678901234567.jpg）",
       "",
       "二、照片文件的存放路径：",
-      "      本软件文件夹/照片/",
-      "    （例如: " + program_dir + "照片/ ）",
+      "      " + DisplayPath("本软件文件夹/照片/"),
+      "    （例如: " + DisplayPath(program_dir + "照片/") + " ）",
       "",
       "三、学生拍照结束后，请进入该照片文件夹，压缩所需照片后上传。",
   };
@@ -78,7 +79,7 @@ OpenOutcome RosterSession::Open(const std::string& path) {
       dataset_.Close();
     } catch (const std::exception&) {
     }
-    outcome.message = kMsgOpenFailedHead + path + kMsgOpenFailedTail;
+    outcome.message = kMsgOpenFailedHead + DisplayPath(path) + kMsgOpenFailedTail;
     return outcome;
   }
   outcome.opened = true;

@@ -21,6 +21,19 @@ inline std::string Utf8Path(const std::filesystem::path& path) {
   return std::string(s.begin(), s.end());
 }
 
+// A path text as the operator sees it: the system's own separators ('\' on Windows, where the
+// program's texts use '/'), so that a path shown beside fixed texts reads like them. For showing
+// only; files are always opened with the program's form.
+inline std::string DisplayPath(std::string_view path) {
+  std::string text(path);
+#ifdef _WIN32
+  for (char& c : text) {
+    if (c == '/') c = '\\';
+  }
+#endif
+  return text;
+}
+
 // The folder of the running executable, ending in '/'. Taken from /proc/self/exe; does not
 // depend on the working directory. Throws IoError when the executable cannot be found.
 std::string ExecutableDirectory();

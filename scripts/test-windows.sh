@@ -10,6 +10,7 @@
 #   MIRESTAL_WIN_BUILD=DIR    build folder (default build-win); the target libraries are kept in
 #                             DIR/deps and built only once
 #   MIRESTAL_WIN_TESTS=REGEX  run only the matching tests
+#   MIRESTAL_WIN_DEPS_ONLY=1  build only the target libraries (for scripts/test-windows-app.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SRC=$PWD
@@ -126,6 +127,10 @@ if [ ! -f "$PREFIX/lib/cmake/GTest/GTestConfig.cmake" ]; then
   cmake --build "$DEPS/gtest-build" -j "$JOBS" --target install
 fi
 deps_done=$(date +%s)
+if [ "${MIRESTAL_WIN_DEPS_ONLY:-0}" = 1 ]; then
+  echo "Target libraries: $((deps_done - start)) s, in $PREFIX"
+  exit 0
+fi
 
 # --- wine: the build runs a generator through it, the tests run under it -------------------------
 export WINEPREFIX=$BUILD/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

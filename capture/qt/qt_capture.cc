@@ -1,16 +1,20 @@
 #include "capture/qt/qt_capture.h"
 
+#include <QPainter>
+#include <QPointer>
+#include <QTimer>
+#include <cstring>
+#if MIRESTAL_QT_MULTIMEDIA
 #include <QCamera>
 #include <QCameraDevice>
 #include <QElapsedTimer>
 #include <QMediaCaptureSession>
 #include <QMediaDevices>
-#include <QPainter>
-#include <QPointer>
-#include <QTimer>
 #include <QVideoFrameFormat>
 #include <QVideoSink>
-#include <cstring>
+#else
+#include "capture/win32/vfw_capture.h"
+#endif
 
 #include "capture/testcard.h"
 #include "capture/video_cap.h"
@@ -31,10 +35,12 @@ Bitmap ImageToBitmap(const QImage& image) {
   return b;
 }
 
+#if MIRESTAL_QT_MULTIMEDIA
 Bitmap VideoFrameToBitmap(const QVideoFrame& frame) {
   if (!frame.isValid()) return Bitmap();
   return ImageToBitmap(frame.toImage());
 }
+#endif
 
 QImage BitmapToImage(const Bitmap& bitmap) {
   QImage image(bitmap.width, bitmap.height, QImage::Format_RGB888);
@@ -72,6 +78,7 @@ void PreviewWidget::paintEvent(QPaintEvent*) {
   }
 }
 
+#if MIRESTAL_QT_MULTIMEDIA
 // --- FrameGrabber ---
 
 FrameGrabber::FrameGrabber(QVideoSink* sink, QObject* parent) : QObject(parent) {
@@ -83,8 +90,11 @@ FrameGrabber::FrameGrabber(QVideoSink* sink, QObject* parent) : QObject(parent) 
   });
 }
 
+#endif
+
 namespace {
 
+#if MIRESTAL_QT_MULTIMEDIA
 bool WriteFrameFile(const std::string& path, const Bitmap& frame) {
   if (frame.empty()) return false;
   try {
@@ -95,6 +105,8 @@ bool WriteFrameFile(const std::string& path, const Bitmap& frame) {
     return false;
   }
 }
+
+#endif
 
 QWidget* HostWidget(const CaptureHost& host) { return static_cast<QWidget*>(host.native); }
 
@@ -107,6 +119,7 @@ PreviewWidget* MakePreview(const CaptureHost& host, int x, int y, int width, int
   return preview;
 }
 
+#if MIRESTAL_QT_MULTIMEDIA
 QString FormatText(const QCameraFormat& f) {
   return QStringLiteral("%1 x %2  %3  %4 fps")
       .arg(f.resolution().width())
@@ -253,6 +266,31 @@ class QtCameraWindow : public CaptureWindowBase {
   std::optional<Bitmap> grabbed_;
 };
 
+#else  // !MIRESTAL_QT_MULTIMEDIA
+
+// The system's capture window in a Qt panel: the panel's own native window (made on first use)
+// is the parent the capture window needs.
+class NativeHostBackend : public CaptureBackend {
+ public:
+  std::unique_ptr<CaptureWindow> CreateCaptureWindow(const std::string& window_name,
+                                                     const CaptureHost& host, int x, int y,
+                                                     int width, int height) override {
+    QWidget* panel = HostWidget(host);
+    if (!panel) return nullptr;
+    CaptureHost native = host;
+    native.native = reinterpret_cast<void*>(panel->winId());
+    return system_->CreateCaptureWindow(window_name, native, x, y, width, height);
+  }
+  std::optional<CaptureDriverDescription> GetDriverDescription(int index) override {
+    return system_->GetDriverDescription(index);
+  }
+
+ private:
+  std::unique_ptr<CaptureBackend> system_ = MakeVfwCaptureBackend();
+};
+
+#endif  // MIRESTAL_QT_MULTIMEDIA
+
 // --- The test card's window pieces ---
 
 class QtPreviewSurface : public PreviewSurface {
@@ -280,6 +318,7 @@ class QtPreviewSurface : public PreviewSurface {
 
 }  // namespace
 
+#if MIRESTAL_QT_MULTIMEDIA
 std::unique_ptr<CaptureWindow> QtCameraBackend::CreateCaptureWindow(const std::string&,
                                                                     const CaptureHost& host, int x,
                                                                     int y, int width, int height) {
@@ -292,8 +331,14 @@ std::optional<CaptureDriverDescription> QtCameraBackend::GetDriverDescription(in
   return CaptureDriverDescription{devices[index].description().toStdString(), ""};
 }
 
+#endif
+
 void RegisterQtCaptureBackend() {
+#if MIRESTAL_QT_MULTIMEDIA
   CaptureRegisterCameraBackend([] { return std::make_unique<QtCameraBackend>(); });
+#else
+  CaptureRegisterCameraBackend([] { return std::make_unique<NativeHostBackend>(); });
+#endif
   TestCardBackend::SetPreviewSurfaceFactory(
       [](const CaptureHost& host, int x, int y, int width, int height) {
         return std::make_unique<QtPreviewSurface>(host, x, y, width, height);

@@ -4,14 +4,20 @@
 //
 // The application calls RegisterQtCaptureBackend() once, before CaptureStart(), and
 // CaptureRelease() before its QApplication ends.
+//
+// Without Qt Multimedia (MIRESTAL_QT_MULTIMEDIA 0, the Windows build) the camera is the system's
+// capture window (capture/win32/) as a child of the host panel's native window; the test card
+// and the conversions stay the same.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QImage>
 #include <QObject>
-#include <QVideoFrame>
 #include <QWidget>
 #include <optional>
+#if MIRESTAL_QT_MULTIMEDIA
+#include <QElapsedTimer>
+#include <QVideoFrame>
+#endif
 
 #include "capture/bitmap.h"
 #include "capture/capture_window.h"
@@ -22,11 +28,13 @@ namespace mirestal {
 
 // Pixel conversions. Any frame format that Qt can convert is accepted; an invalid frame or
 // image gives an empty Bitmap.
+#if MIRESTAL_QT_MULTIMEDIA
 Bitmap VideoFrameToBitmap(const QVideoFrame& frame);
+#endif
 Bitmap ImageToBitmap(const QImage& image);
 QImage BitmapToImage(const Bitmap& bitmap);
 
-// Installs the Qt Multimedia camera as the capture module's camera back end and gives the test
+// Installs the Qt Multimedia camera (on Windows the system's capture window) as the capture module's camera back end and gives the test
 // card a Qt preview surface.
 void RegisterQtCaptureBackend();
 
@@ -51,6 +59,7 @@ class PreviewWidget : public QWidget {
   int frames_shown_ = 0;
 };
 
+#if MIRESTAL_QT_MULTIMEDIA
 // Keeps the latest frame that a QVideoSink delivers. The camera window grabs from here instead
 // of through QImageCapture, which would need GStreamer plugins this system does not carry.
 class FrameGrabber : public QObject {
@@ -90,5 +99,6 @@ class QtCameraBackend : public CaptureBackend {
                                                      int width, int height) override;
   std::optional<CaptureDriverDescription> GetDriverDescription(int index) override;
 };
+#endif  // MIRESTAL_QT_MULTIMEDIA
 
 }  // namespace mirestal

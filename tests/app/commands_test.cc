@@ -24,6 +24,7 @@
 #include "platform/file.h"
 #include "platform/target_rule.h"
 #include "platform/text.h"
+#include "platform/paths.h"
 #include "tests/app/roster_files.h"
 #include "ui_form_find.h"
 #include "ui_main_window.h"
@@ -477,7 +478,7 @@ TEST_F(CommandsTest, GuideShowsTheProgramFolderAndClosesWithEnterOrEsc) {
       EXPECT_EQ(guide.size(), QSize(911, 503));
       EXPECT_FALSE(guide.windowFlags() & Qt::WindowCloseButtonHint);
       EXPECT_FALSE(guide.windowFlags() & Qt::WindowSystemMenuHint);
-      EXPECT_EQ(guide.UiLabel7()->text().toStdString(), "（例如: " + dir_.path() + "/照片/ ）");
+      EXPECT_EQ(guide.UiLabel7()->text().toStdString(), "（例如: " + DisplayPath(dir_.path() + "/照片/") + " ）");
       guide.show();
       QTest::keyClick(&guide, static_cast<Qt::Key>(key));
       EXPECT_TRUE(guide.isHidden()) << key;
@@ -503,6 +504,7 @@ TEST_F(CommandsTest, AboutBoxShowsVersionAndTheMachine) {
   const SystemInfo info = ReadSystemInfo();
   EXPECT_GT(info.memory_kb, 0);
   EXPECT_GT(info.processors, 0);
+  EXPECT_NE(info.processor_type, "Unknown processor");
   EXPECT_EQ(SystemInfoText({2048, 2, "Intel Pentium"}), "2048 KB\r2x Intel Pentium or compatible");
 }
 

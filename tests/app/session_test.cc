@@ -5,6 +5,7 @@
 #include "app/dialogs.h"
 #include "app/guard.h"
 #include "core/roster_session.h"
+#include "platform/paths.h"
 #include "tests/app/roster_files.h"
 
 namespace mirestal {
@@ -45,7 +46,7 @@ TEST(PhotoNote, NineLinesWithTheProgramFolderInLineSeven) {
   }
   lines.push_back(note.substr(start));
   ASSERT_EQ(lines.size(), 9u);
-  EXPECT_EQ(lines[6], "    （例如: /opt/拍照/照片/ ）");
+  EXPECT_EQ(lines[6], "    （例如: " + DisplayPath("/opt/拍照/照片/") + " ）");
   EXPECT_EQ(lines[3], "");
   EXPECT_EQ(lines[8], "三、学生拍照结束后，请进入该照片文件夹，压缩所需照片后上传。");
 }
@@ -69,8 +70,8 @@ TEST_F(SessionTest, OpenOutcomes) {
   } cases[] = {
       {good, true, true, ""},
       {keyless, true, false, "该文件没有\"考籍号\"字段,无法拍照"},
-      {damaged, false, false, "无法打开文件:" + damaged + "\r\r请确认该文件没有被别的程序打开,或文件格式是否正确"},
-      {missing, false, false, "无法打开文件:" + missing + "\r\r请确认该文件没有被别的程序打开,或文件格式是否正确"},
+      {damaged, false, false, "无法打开文件:" + DisplayPath(damaged) + "\r\r请确认该文件没有被别的程序打开,或文件格式是否正确"},
+      {missing, false, false, "无法打开文件:" + DisplayPath(missing) + "\r\r请确认该文件没有被别的程序打开,或文件格式是否正确"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);

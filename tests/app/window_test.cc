@@ -20,6 +20,7 @@
 #include "capture/video_cap.h"
 #include "platform/automation.h"
 #include "platform/file.h"
+#include "platform/paths.h"
 #include "tests/app/roster_files.h"
 #include "ui_form_find.h"
 #include "ui_main_window.h"
@@ -84,7 +85,7 @@ TEST_F(WindowTest, StartsWithTheUsagePageAndNoRoster) {
   EXPECT_TRUE(window_->FormFind()->isHidden());
   const QStringList note = ui().UiLabelNote->text().split(QLatin1Char('\n'));
   ASSERT_EQ(note.size(), 9);
-  EXPECT_EQ(note[6].toStdString(), "    （例如: " + dir_.path() + "/照片/ ）");
+  EXPECT_EQ(note[6].toStdString(), "    （例如: " + DisplayPath(dir_.path() + "/照片/") + " ）");
   EXPECT_TRUE(dialogs_.log().empty());
 }
 
@@ -121,7 +122,7 @@ TEST_F(WindowTest, OpeningARosterShowsItsFirstStudent) {
   const std::string path = WriteRoster(dir_, "r.dbf", {.students = 4, .deleted = {1}});
   Open(path);
   EXPECT_TRUE(dialogs_.Texts().isEmpty());
-  EXPECT_EQ(ui().UiEditFileName->text().toStdString(), path);
+  EXPECT_EQ(ui().UiEditFileName->text().toStdString(), DisplayPath(path));
   EXPECT_EQ(ui().UiPageControlDetail->currentWidget(), ui().TabSheetPhoto);
   EXPECT_EQ(Label(), QStringLiteral("2:3"));
   EXPECT_EQ(ui().LabelZch->text().toStdString(), "考籍号：" + KeyOf(2));
@@ -139,13 +140,13 @@ TEST_F(WindowTest, AFailedOpenLeavesNoRosterAndAUsableWindow) {
   testing::WriteFile(damaged, std::string(40, '\x03'));
   Open(damaged);
   EXPECT_EQ(dialogs_.Texts().last().toStdString(),
-            "无法打开文件:" + damaged + "\r\r请确认该文件没有被别的程序打开,或文件格式是否正确");
+            "无法打开文件:" + DisplayPath(damaged) + "\r\r请确认该文件没有被别的程序打开,或文件格式是否正确");
   EXPECT_FALSE(ds().Active());
   EXPECT_FALSE(ds().ControlsDisabled());
   EXPECT_TRUE(window_->session().scroll_refresh());
   EXPECT_EQ(window_->model()->rowCount(), 0);
   EXPECT_EQ(Label(), QString());
-  EXPECT_EQ(ui().UiEditFileName->text().toStdString(), damaged);
+  EXPECT_EQ(ui().UiEditFileName->text().toStdString(), DisplayPath(damaged));
   EXPECT_TRUE(ui().UiBitBtnOpen->isEnabled());
   Open(WriteRoster(dir_, "again.dbf", {.students = 2}));
   EXPECT_EQ(Label(), QStringLiteral("1:2"));

@@ -150,7 +150,7 @@ TEST_F(PipelineTest, FrameFileThatCannotBeRemovedEndsTheCaptureBeforeTheGrab) {
   r.save_at_once = true;
   CatchPhotoResult result = capture_.CatchPhoto(r, nullptr);
   EXPECT_EQ(result.message_kind, PhotoMessageKind::kError);
-  EXPECT_NE(result.message.find(FramePath()), std::string::npos) << result.message;
+  EXPECT_NE(result.message.find(DisplayPath(FramePath())), std::string::npos) << result.message;
   EXPECT_FALSE(CameraTouched());
   EXPECT_FALSE(PhotoStore::PhotoExists(*store_.PhotoFileName("20110001")));
 }
@@ -210,8 +210,9 @@ TEST_F(PipelineTest, PhotoFolderThatCannotBeCreated) {
   r.save_at_once = true;
   CatchPhotoResult result = capture.CatchPhoto(r, nullptr);
   EXPECT_EQ(result.message_kind, PhotoMessageKind::kInformation);
-  EXPECT_EQ(result.message, "无法创建图片文件夹:\r" + program_.File("blocker") +
-                                "/照片/照片文件保存失败！\r\r请检查注册号是否错误或其他问题");
+  // The folder as the operator sees paths (with '\' on Windows).
+  EXPECT_EQ(result.message, "无法创建图片文件夹:\r" + DisplayPath(program_.File("blocker") + "/照片/") +
+                                "照片文件保存失败！\r\r请检查注册号是否错误或其他问题");
   EXPECT_TRUE(result.show_stored_photo);
   EXPECT_FALSE(result.crop);
   EXPECT_FALSE(result.repaint_grid);
@@ -230,7 +231,7 @@ TEST_F(PipelineTest, FailedWriteKeepsTheOldPhotoAndTheCapture) {
   r.save_at_once = true;
   CatchPhotoResult result = capture.CatchPhoto(r, nullptr);
   EXPECT_EQ(result.message_kind, PhotoMessageKind::kError);
-  EXPECT_EQ(result.message.rfind("Cannot create file \"" + path + "\". ", 0), 0u) << result.message;
+  EXPECT_EQ(result.message.rfind("Cannot create file \"" + DisplayPath(path) + "\". ", 0), 0u) << result.message;
   EXPECT_TRUE(result.crop);  // the photo box keeps the capture
   EXPECT_FALSE(result.repaint_grid);
   EXPECT_EQ(testing::ReadFile(path), "old photo");
@@ -285,7 +286,7 @@ TEST_F(PipelineTest, PhotoThatDoesNotReadBackIsNotReportedSaved) {
   CatchPhotoResult r = capture.SaveCatchedPhoto("55", RenderTestCard(300, 400, 1));
   EXPECT_FALSE(r.saved_path);
   EXPECT_EQ(r.message_kind, PhotoMessageKind::kError);
-  EXPECT_EQ(r.message.rfind("照片保存后读回检查失败：" + path, 0), 0u) << r.message;
+  EXPECT_EQ(r.message.rfind("照片保存后读回检查失败：" + DisplayPath(path), 0), 0u) << r.message;
 }
 
 TEST_F(PipelineTest, GbkKeyNamesAUtf8File) {

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "platform/fault_file.h"
+#include "platform/paths.h"
 #include "tests/testutil/testutil.h"
 
 namespace mirestal {
@@ -237,6 +238,24 @@ TEST(FaultFile, RenameFailureLeavesBothFiles) {
   fs.Rename(dir.File("new"), dir.File("old"));
   EXPECT_EQ(ReadFile(dir.File("old")), "n");
   EXPECT_FALSE(PathExists(dir.File("new")));
+}
+
+TEST(Paths, DisplayPathShowsTheSystemsSeparators) {
+#ifdef _WIN32
+  constexpr bool kWindows = true;
+#else
+  constexpr bool kWindows = false;
+#endif
+  const struct {
+    const char* path;
+    const char* on_windows;
+  } cases[] = {
+      {"C:/拍照/照片/", "C:\\拍照\\照片\\"},  // the trail bytes of UTF-8 are never '/'
+      {"//server/share/roster.dbf", "\\\\server\\share\\roster.dbf"},
+      {"C:\\已是\\系统的", "C:\\已是\\系统的"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DisplayPath(c.path), kWindows ? c.on_windows : c.path);
 }
 
 }  // namespace
