@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QTest>
 #include <QWheelEvent>
+#include <filesystem>
 #include <memory>
 
 #include "app/data_button.h"
@@ -433,6 +434,30 @@ TEST_F(WindowTest, ConvertingAWorkbookReportsTheTableAndRefusesTheOpenRoster) {
   EXPECT_EQ(Label(), QStringLiteral("1:2"));
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   RegisterAutoServer("EXCEL.application", nullptr);
+}
+
+// Where no spreadsheet application is installed (a fresh Windows, wine): the creation error is
+// reported, and a table converted earlier is still there, whole.
+TEST_F(WindowTest, ConvertingWithoutASpreadsheetApplicationReportsItAndKeepsTheOldTable) {
+  RegisterAutoServer("EXCEL.application", nullptr);
+  Make();
+  const std::string books = dir_.File("books");
+  std::filesystem::create_directory(FsPath(books));
+  const std::string book = books + "/class2.xls";
+  testing::WriteFile(book, "book");
+  testing::WriteFile(books + "/class2.dbf", "old table");
+  dialogs_.QueueFile(QString::fromStdString(book));
+  ui().UiBitBtn2->click();
+  ASSERT_FALSE(dialogs_.log().empty());
+  EXPECT_EQ(dialogs_.log().back().flags, 16);
+  EXPECT_NE(dialogs_.log().back().text.indexOf(QStringLiteral("EXCEL.application")), -1);
+  EXPECT_EQ(testing::ReadFile(books + "/class2.dbf"), "old table");
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(FsPath(books))) {
+    ++entries;
+  }
+  EXPECT_EQ(entries, 2u);  // the workbook and the old table, nothing half done beside them
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 }  // namespace
