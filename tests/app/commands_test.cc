@@ -136,7 +136,7 @@ TEST_F(CommandsTest, CountReportsMissingPhotosAndKeepsThePosition) {
     SCOPED_TRACE(c.name);
     window_.reset();
     CaptureResetForTests();
-    std::filesystem::remove_all(dir_.path() + "/照片");
+    std::filesystem::remove_all(FsPath(dir_.path() + "/照片"));
     for (int s : c.photos) AddPhoto(s);
     for (int s : c.bad_photos) AddBadPhoto(s);
     Make();
@@ -384,7 +384,8 @@ TEST_F(ExportTest, ProposesTheRosterNameAndReportsTheRecordCount) {
   Make();
   const std::string roster = Open({.students = 4, .deleted = {2}}, "高一.dbf");
   const std::string target = Export(dir_.File("out.xls"));
-  EXPECT_EQ(dialogs_.log()[dialogs_.log().size() - 2].file_name.toStdString(), dir_.File("高一.xls"));
+  EXPECT_EQ(dialogs_.log()[dialogs_.log().size() - 2].file_name.toStdString(),
+            DisplayPath(dir_.File("高一.xls")));
   EXPECT_EQ(LastText(), QStringLiteral("导出完毕！\r\r共导出3个学生的信息"));
   EXPECT_TRUE(IsWorkbook(target));
   EXPECT_EQ(ds().State(), TDataSetState::dsBrowse);
@@ -715,6 +716,9 @@ TEST(WalkTest, AWalkFailingHalfWayRestoresRefreshAndControls) {
   const std::string path = WriteRoster(dir, "w.dbf", {.students = 5000});
   ASSERT_TRUE(session.Open(path).opened);
   // Another program cuts the file short under the open roster: the walks fail half way.
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows lets no other program cut a file this program holds open";
+#endif
   std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
   const FindRequest request{session.dataset().FieldByName(G("姓名")).Index(), G("无此人"),
                             FindMatch::kContains, FindDirection::kFromFirst};

@@ -240,13 +240,13 @@ TEST_F(WindowTest, CtrlFOpensTheFindDialogOnlyWithARoster) {
   Make().show();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
   QTest::keyClick(ui().UiBitBtnOpen, Qt::Key_F, Qt::ControlModifier);
-  EXPECT_TRUE(window_->FormFind()->isHidden());
+  EXPECT_FALSE(window_->FormFind()->isVisible());
   Open(WriteRoster(dir_, "r.dbf", {}));
   QTest::keyClick(ui().UiBitBtnOpen, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
   EXPECT_TRUE(window_->FormFind()->isVisible());
   EXPECT_EQ(ds().State(), TDataSetState::dsBrowse);
   Open(WriteRoster(dir_, "s.dbf", {}));  // opening hides it again
-  EXPECT_TRUE(window_->FormFind()->isHidden());
+  EXPECT_FALSE(window_->FormFind()->isVisible());
 }
 
 TEST_F(WindowTest, EnterPressesTheFocusedButtonInTheWindowAndTheFindDialog) {
