@@ -13,7 +13,6 @@ int main(int argc, char** argv) {
   mirestal::RegisterSpreadsheetAdapter();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(mirestal::kApplicationTitle));
-  QApplication::setApplicationDisplayName(QString::fromUtf8(mirestal::kApplicationTitle));
   mirestal::QtDialogs dialogs;
   int status = 0;
   {
