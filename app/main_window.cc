@@ -278,7 +278,10 @@ TFormMain::~TFormMain() {
   model_ = nullptr;
 }
 
-void TFormMain::Guarded(const std::function<void()>& handler) { RunGuarded(*dialogs_, handler); }
+void TFormMain::Guarded(const std::function<void()>& handler) {
+  const CommandScope running(*this);
+  RunGuarded(*dialogs_, handler);
+}
 
 void TFormMain::FitToWorkArea() {
   fit_to_work_area_ = true;
@@ -336,7 +339,8 @@ void TFormMain::SetUpCapture() {
     CaptureSetFrameLimit(kFrameLimit);
     CapturePreviewOn();
     framing_timer_ = new QTimer(this);
-    connect(framing_timer_, &QTimer::timeout, this, [this] { Guarded([this] { FramingTick(); }); });
+    // Not through Guarded: the tick is no command, and must see whether one is running.
+    connect(framing_timer_, &QTimer::timeout, this, [this] { RunGuarded(*dialogs_, [this] { FramingTick(); }); });
     framing_timer_->start(kFramingTickMs);
     if (!CaptureHasSourceDialog()) ui_->UiBitBtnSrc->setEnabled(false);
     if (!CaptureHasFormatDialog()) ui_->UiBitBtnFormat->setEnabled(false);
@@ -408,12 +412,19 @@ void TFormMain::SetUpDataButtons() {
   }
   ui_->dbNavBtnPrior1->SetRepeating(true);
   ui_->dbNavBtnNext->SetRepeating(true);
-  ui_->dbNavBtnFind->SetHandler([this] { dbNavBtnFindClick(); });
-  ui_->dbNavBtnEditSum->SetHandler([this] { dbNavBtnEditSumClick(); });
-  ui_->dbNavBtnExportXls->SetHandler([this] { dbNavBtnExportXlsClick(); });
-  ui_->dbNavBtnNew->SetHandler([this] { dbNavBtnNewClick(); });
-  ui_->dbNavBtnSave->SetHandler([this] { dbNavBtnSaveClick(); });
-  ui_->dbNavBtnDelete->SetHandler([this] { dbNavBtnDeleteClick(); });
+  // The buttons' handlers count as running commands, as the window's own do (Guarded).
+  auto command = [this](void (TFormMain::*handler)()) {
+    return [this, handler] {
+      const CommandScope running(*this);
+      (this->*handler)();
+    };
+  };
+  ui_->dbNavBtnFind->SetHandler(command(&TFormMain::dbNavBtnFindClick));
+  ui_->dbNavBtnEditSum->SetHandler(command(&TFormMain::dbNavBtnEditSumClick));
+  ui_->dbNavBtnExportXls->SetHandler(command(&TFormMain::dbNavBtnExportXlsClick));
+  ui_->dbNavBtnNew->SetHandler(command(&TFormMain::dbNavBtnNewClick));
+  ui_->dbNavBtnSave->SetHandler(command(&TFormMain::dbNavBtnSaveClick));
+  ui_->dbNavBtnDelete->SetHandler(command(&TFormMain::dbNavBtnDeleteClick));
 }
 
 // --- Window events ---
@@ -461,6 +472,13 @@ void TFormMain::closeEvent(QCloseEvent* e) {
 }
 
 bool TFormMain::FormKeyDown(QKeyEvent* e) {
+  // Alt+N works on every page: while the button is on screen its own Alt key takes the press
+  // before it gets here.
+  if (e->key() == Qt::Key_N && e->modifiers() == Qt::AltModifier) {
+    if (!ui_->UiBitBtnNextStudent->isEnabled()) return false;
+    Guarded([this] { UiBitBtnNextStudentClick(); });
+    return true;
+  }
   if (e->key() != Qt::Key_F || !(e->modifiers() & Qt::ControlModifier)) return false;
   if (!ui_->dbNavBtnFind->isEnabled()) return false;
   Guarded([this] { dbNavBtnFindClick(); });
@@ -1050,11 +1068,10 @@ void TFormMain::SetSliders(int hor, int ver) {
 }
 
 bool TFormMain::CaptureReady() const {
-  // Never in the middle of another command: a capture already running (its question is up), a
-  // walk through the roster, an edit, or any modal window.
-  return ui_->UiBitBtnCatchPhoto->isEnabled() && !capturing_ && !export_run_ &&
-         session_->RosterOpen() && !session_->dataset().ControlsDisabled() &&
-         !QApplication::activeModalWidget();
+  // Never in the middle of another command (long work lets the timer run while it goes on; a
+  // capture's own question may be up), during an edit, or under any modal window.
+  return commands_running_ == 0 && ui_->UiBitBtnCatchPhoto->isEnabled() && session_->RosterOpen() &&
+         !session_->dataset().ControlsDisabled() && !QApplication::activeModalWidget();
 }
 
 void TFormMain::UiBitBtnAutoFrameClick() {
@@ -1110,11 +1127,6 @@ void TFormMain::ApplyAnalysis(const FrameAnalysis& analysis) {
   if (step.sliders && !held) SetSliders(step.sliders->first, step.sliders->second);
   ShowAdvice(step.advice);
   if (step.capture) {
-    capturing_ = true;
-    struct Done {
-      bool& flag;
-      ~Done() { flag = false; }
-    } done{capturing_};
     // Exactly the capture button: the same pipeline, the same question unless
     // "捕获照片后不提示，直接保存" is ticked.
     ui_->UiBitBtnCatchPhoto->click();

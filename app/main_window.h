@@ -107,7 +107,8 @@ class TFormMain : public QMainWindow {
   // "自动取景": the sliders (and so the red frame) around the strongest face of the latest
   // analysis, or of the current frame analysed now when none is fresh.
   void UiBitBtnAutoFrameClick();
-  // "下一个未拍照的学生": the next student in grid order without a valid photo.
+  // "下一个未拍照的学生" (Alt+N anywhere in the window): the next student in grid order without a
+  // valid photo.
   void UiBitBtnNextStudentClick();
   // One step of the live analysis (the framing timer's): takes the worker's newest result
   // (advice line, following, auto-capture) and hands it the newest frame when it is free. The
@@ -145,6 +146,14 @@ class TFormMain : public QMainWindow {
   class Progress;
   class GridDelegate;
   struct ExportRun;
+  // Counts a handler as running while it lives.
+  struct CommandScope {
+    explicit CommandScope(TFormMain& w) : window(w) { ++window.commands_running_; }
+    ~CommandScope() { --window.commands_running_; }
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+    TFormMain& window;
+  };
   void FormCreate();
   void SetUpDataButtons();
   void SetUpGrid();
@@ -199,7 +208,7 @@ class TFormMain : public QMainWindow {
   std::unique_ptr<FaceDetector> detector_;
   QTimer* framing_timer_ = nullptr;
   int framed_recno_ = -1;  // the student the auto-capture is armed for
-  bool capturing_ = false;  // an automatic capture is running (its question may be up)
+  int commands_running_ = 0;  // handlers on the stack (Guarded and the data buttons' handlers)
 };
 
 }  // namespace mirestal

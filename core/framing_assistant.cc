@@ -75,7 +75,10 @@ void FramingAssistant::set_follow(bool on) {
 
 void FramingAssistant::set_auto_capture(bool on) {
   auto_capture_ = on;
-  if (on) hold_.Rearm();
+  if (on) {
+    hold_.Rearm();
+    face_left_ = true;  // the student in front of the camera now is the one to photograph
+  }
 }
 
 FramingStep FramingAssistant::OnAnalysis(const FrameAnalysis& analysis, int hor, int ver,
@@ -101,7 +104,11 @@ FramingStep FramingAssistant::OnAnalysis(const FrameAnalysis& analysis, int hor,
   step.advice = AdviseFraming(
       analysis, ComputeCropRect(analysis.frame_width, analysis.frame_height, hor, ver));
   advice_ = step.advice;
-  if (auto_capture_) step.capture = hold_.Update(step.advice, slider_held || !capture_ready, now);
+  if (analysis.faces.empty()) face_left_ = true;
+  if (auto_capture_) {
+    step.capture = hold_.Update(step.advice, slider_held || !capture_ready || !face_left_, now);
+    if (step.capture) face_left_ = false;
+  }
   return step;
 }
 

@@ -80,7 +80,9 @@ class FramingAssistant {
   // operator holds one and whether a capture could start now. Following moves the box towards
   // the face (never while a slider is held, and only for exactly one counted face); the advice
   // is for the box where it will be; the capture fires once the advice has read "取景合适" for a
-  // second while no slider was held and a capture could start.
+  // second while no slider was held and a capture could start. After it fired it waits for the
+  // next student: another student made current (NextStudent) and the picture once without a
+  // face (the one photographed has left), in either order.
   FramingStep OnAnalysis(const FrameAnalysis& analysis, int hor, int ver, bool slider_held,
                          bool capture_ready, Clock::time_point now);
 
@@ -92,7 +94,7 @@ class FramingAssistant {
   // The advice last given; nullopt before the first analysis.
   std::optional<Advice> advice() const { return advice_; }
 
-  // The next student is in front of the camera: the capture may fire again.
+  // Another student is current: the capture may fire again once the face has left the picture.
   void NextStudent() { hold_.Rearm(); }
   // The camera stopped or changed: forget the last analysis.
   void Forget();
@@ -101,6 +103,7 @@ class FramingAssistant {
   bool follow_ = false;
   bool auto_capture_ = false;
   FramingHold hold_;
+  bool face_left_ = true;  // no face was seen since the last automatic capture
   SliderSmoother smoother_;
   std::optional<std::pair<int, int>> followed_;  // the positions following set last
   std::optional<FrameAnalysis> latest_;

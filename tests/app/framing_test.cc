@@ -54,9 +54,12 @@ TEST(FramingAssistantTest, AutoCaptureFiresOnceAfterASecondOfGoodFraming) {
       {"a capture that cannot start now waits",
        {{0}, {900, true, false, false}, {1500}, {2400}, {2500, true, false, true, true}}},
       {"the face gone starts the wait again", {{0}, {700, false}, {800}, {1700}, {1800, true, false, true, true}}},
-      {"again for the next student",
-       {{0}, {1000, true, false, true, true}, {1100, true, false, true, false, true}, {2000},
-        {2100, true, false, true, true}}},
+      {"the next student, once the face has left",
+       {{0}, {1000, true, false, true, true}, {1100, true, false, true, false, true}, {2500},
+        {2600, false}, {2700}, {3600}, {3700, true, false, true, true}}},
+      {"the face left, then the next student",
+       {{0}, {1000, true, false, true, true}, {1100, false}, {1200}, {2300},
+        {2400, true, false, true, false, true}, {3300}, {3400, true, false, true, true}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

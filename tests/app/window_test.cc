@@ -476,7 +476,10 @@ TEST_F(WindowTest, NextStudentWithoutAPhotoAfterASaveAndOnItsButton) {
   ASSERT_TRUE(PhotoStore::EnsurePhotoFolder(PhotoPath(3)));
   PhotoStore(dir_.path() + "/").WritePhoto(PhotoPath(3), Bitmap(150, 200));
   Open(WriteRoster(dir_, "r.dbf", {.students = 5, .deleted = {2}}));
-  ui().UiBitBtnNextStudent->click();  // from student 1: 3 has a photo
+  // Alt+N on any page, here the usage page (from student 1: 3 has a photo).
+  ui().UiPageControlDetail->setCurrentWidget(ui().TabSheetDescript);
+  QKeyEvent alt_n(QEvent::KeyPress, Qt::Key_N, Qt::AltModifier);
+  QApplication::sendEvent(ui().DBGridList, &alt_n);
   EXPECT_EQ(ds().RecNo(), 4);
   ui().UiCheckBoxSaveAtOnce->setChecked(true);
   ui().UiBitBtnCatchPhoto->click();  // stays: the option is off
