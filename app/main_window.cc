@@ -1053,13 +1053,15 @@ std::chrono::steady_clock::time_point TFormMain::Now() const {
 }
 
 void TFormMain::ShowAdvice(std::optional<Advice> advice) {
+  // Called for every analysed frame: the label is touched only when the line changes (a new
+  // style sheet polishes the widget again).
   QLabel* label = ui_->UiLabelAdvice;
-  if (!advice) {
-    label->clear();
-    return;
+  const QString text = advice ? Utf8ToQString(std::string(AdviceText(*advice))) : QString();
+  if (label->text() == text) return;
+  label->setText(text);
+  if (advice) {
+    label->setStyleSheet(QString::fromUtf8(*advice == Advice::kGood ? kStyleAdviceGood : kStyleAdviceOther));
   }
-  label->setText(Utf8ToQString(std::string(AdviceText(*advice))));
-  label->setStyleSheet(QString::fromUtf8(*advice == Advice::kGood ? kStyleAdviceGood : kStyleAdviceOther));
 }
 
 void TFormMain::SetSliders(int hor, int ver) {
