@@ -29,6 +29,9 @@
 #include "app/photo_box.h"
 #include "core/roster_commands.h"
 #include "app/roster_model.h"
+#include "capture/crop.h"
+#include "capture/face/face_detector.h"
+#include "capture/face/photo_advice.h"
 #include "capture/photo_package.h"
 #include "capture/pipeline.h"
 #include "capture/qt/qt_capture.h"
@@ -51,9 +54,10 @@ namespace {
 
 constexpr int kMinScreenWidth = 1024;
 constexpr int kFrameLimit = 45;
-constexpr int kMarkerBox = 150;  // inner width of the marker box; the height is 200
-constexpr int kMarkerBoxHeight = 200;
 constexpr int kStatusMessageMs = 8000;  // how long a capture's note stays in the status bar
+// The live analysis looks for a new frame at the preview's own rate; a frame that comes while the
+// worker is busy is not taken, so the worker runs at the rate the machine allows up to this.
+constexpr int kFramingTickMs = 40;
 
 // The window manager's frame around a window (zero before it is framed).
 QMargins FrameMargins(const QWidget& window) {
@@ -236,6 +240,14 @@ TFormMain::TFormMain(Options options, QWidget* parent)
   connect(ui_->UiBitBtnSrc, &QPushButton::clicked, this, [this] { Guarded([this] { UiBitBtnSrcClick(); }); });
   connect(ui_->TrackBarHor, &QSlider::valueChanged, this, [this] { Guarded([this] { UpdateFrameMarkers(); }); });
   connect(ui_->TrackBarVer, &QSlider::valueChanged, this, [this] { Guarded([this] { UpdateFrameMarkers(); }); });
+  connect(ui_->UiBitBtnAutoFrame, &QPushButton::clicked, this,
+          [this] { Guarded([this] { UiBitBtnAutoFrameClick(); }); });
+  connect(ui_->UiBitBtnNextStudent, &QPushButton::clicked, this,
+          [this] { Guarded([this] { UiBitBtnNextStudentClick(); }); });
+  connect(ui_->UiCheckBoxFollowFace, &QCheckBox::toggled, this,
+          [this](bool on) { assistant_.set_follow(on); });
+  connect(ui_->UiCheckBoxAutoCatch, &QCheckBox::toggled, this,
+          [this](bool on) { assistant_.set_auto_capture(on); });
 
   Guarded([this] { FormCreate(); });
   connect(ui_->UiBitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { UiBitBtn1Click(); }); });
@@ -251,6 +263,9 @@ TFormMain::TFormMain(Options options, QWidget* parent)
 
 TFormMain::~TFormMain() {
   qApp->removeEventFilter(this);
+  // The worker finishes the frame in hand and ends; it holds nothing of the window's.
+  if (framing_timer_) framing_timer_->stop();
+  analyser_.reset();
   // Camera objects go before the widgets that host them and before the application object.
   CaptureRelease();
   CaptureSetChooser(nullptr);
@@ -263,7 +278,10 @@ TFormMain::~TFormMain() {
   model_ = nullptr;
 }
 
-void TFormMain::Guarded(const std::function<void()>& handler) { RunGuarded(*dialogs_, handler); }
+void TFormMain::Guarded(const std::function<void()>& handler) {
+  const CommandScope running(*this);
+  RunGuarded(*dialogs_, handler);
+}
 
 void TFormMain::FitToWorkArea() {
   fit_to_work_area_ = true;
@@ -320,6 +338,10 @@ void TFormMain::SetUpCapture() {
   if (CaptureStart()) {
     CaptureSetFrameLimit(kFrameLimit);
     CapturePreviewOn();
+    framing_timer_ = new QTimer(this);
+    // Not through Guarded: the tick is no command, and must see whether one is running.
+    connect(framing_timer_, &QTimer::timeout, this, [this] { RunGuarded(*dialogs_, [this] { FramingTick(); }); });
+    framing_timer_->start(kFramingTickMs);
     if (!CaptureHasSourceDialog()) ui_->UiBitBtnSrc->setEnabled(false);
     if (!CaptureHasFormatDialog()) ui_->UiBitBtnFormat->setEnabled(false);
   }
@@ -390,12 +412,19 @@ void TFormMain::SetUpDataButtons() {
   }
   ui_->dbNavBtnPrior1->SetRepeating(true);
   ui_->dbNavBtnNext->SetRepeating(true);
-  ui_->dbNavBtnFind->SetHandler([this] { dbNavBtnFindClick(); });
-  ui_->dbNavBtnEditSum->SetHandler([this] { dbNavBtnEditSumClick(); });
-  ui_->dbNavBtnExportXls->SetHandler([this] { dbNavBtnExportXlsClick(); });
-  ui_->dbNavBtnNew->SetHandler([this] { dbNavBtnNewClick(); });
-  ui_->dbNavBtnSave->SetHandler([this] { dbNavBtnSaveClick(); });
-  ui_->dbNavBtnDelete->SetHandler([this] { dbNavBtnDeleteClick(); });
+  // The buttons' handlers count as running commands, as the window's own do (Guarded).
+  auto command = [this](void (TFormMain::*handler)()) {
+    return [this, handler] {
+      const CommandScope running(*this);
+      (this->*handler)();
+    };
+  };
+  ui_->dbNavBtnFind->SetHandler(command(&TFormMain::dbNavBtnFindClick));
+  ui_->dbNavBtnEditSum->SetHandler(command(&TFormMain::dbNavBtnEditSumClick));
+  ui_->dbNavBtnExportXls->SetHandler(command(&TFormMain::dbNavBtnExportXlsClick));
+  ui_->dbNavBtnNew->SetHandler(command(&TFormMain::dbNavBtnNewClick));
+  ui_->dbNavBtnSave->SetHandler(command(&TFormMain::dbNavBtnSaveClick));
+  ui_->dbNavBtnDelete->SetHandler(command(&TFormMain::dbNavBtnDeleteClick));
 }
 
 // --- Window events ---
@@ -443,6 +472,13 @@ void TFormMain::closeEvent(QCloseEvent* e) {
 }
 
 bool TFormMain::FormKeyDown(QKeyEvent* e) {
+  // Alt+N works on every page: while the button is on screen its own Alt key takes the press
+  // before it gets here.
+  if (e->key() == Qt::Key_N && e->modifiers() == Qt::AltModifier) {
+    if (!ui_->UiBitBtnNextStudent->isEnabled()) return false;
+    Guarded([this] { UiBitBtnNextStudentClick(); });
+    return true;
+  }
   if (e->key() != Qt::Key_F || !(e->modifiers() & Qt::ControlModifier)) return false;
   if (!ui_->dbNavBtnFind->isEnabled()) return false;
   Guarded([this] { dbNavBtnFindClick(); });
@@ -593,6 +629,13 @@ void TFormMain::UiBitBtn2Click() {
 
 void TFormMain::DbfAfterScroll() {
   if (!session_->scroll_refresh()) return;
+  // Another student in front of the camera: the auto-capture may fire again. (Walks restore the
+  // position with the refresh off, so they never re-arm it for the same student.)
+  const int recno = session_->dataset().IsEmpty() ? 0 : session_->dataset().RecNo();
+  if (recno != framed_recno_) {
+    framed_recno_ = recno;
+    assistant_.NextStudent();
+  }
   ShowStudentPhoto();
   ShowStudentInfo();
   if (export_run_ && export_run_->progress) export_run_->progress->Step(++export_run_->walked);
@@ -603,6 +646,7 @@ void TFormMain::DataSourceDbfStateChange() {
   const bool edit_ended = session_->EditJustEnded();
   ui_->UiPanelTop->setEnabled(!editing);
   ui_->UiBitBtnCatchPhoto->setEnabled(!editing);
+  ui_->UiBitBtnNextStudent->setEnabled(!editing);
   ui_->UiBitBtnPackage->setEnabled(!editing);
   ui_->UiBitBtnDeletePhoto->setEnabled(!editing);
   // A stored or discarded edit moves no record, yet the panel must show what is now current.
@@ -848,7 +892,10 @@ void TFormMain::UiBitBtnPackageClick() {
     dialogs_->ShowMessage(QString::fromUtf8(kMsgNoKeyToPackage));
     return;
   }
-  const PhotoRules rules = session_->photo_checks().rules();
+  // The summary also tells where photos miss the photo standard; that advice never makes a
+  // photo invalid for the package.
+  PhotoRules rules = session_->photo_checks().rules();
+  AddPhotoStandardAdvice(rules);
   RosterPhotoCheck check;
   {
     Progress progress(*this, kProgressChecking, session_->StudentCount());
@@ -956,7 +1003,7 @@ void TFormMain::UpdateFrameMarkers() {
   u.PanelTop->move(u.VideoPanel->x() + u.TrackBarHor->value(), u.PanelTop->y());
   u.PanelBottom->move(u.PanelTop->x(), u.PanelBottom->y());
   u.PanelLeft->move(u.PanelTop->x(), u.PanelLeft->y());
-  u.PanelRight->move(u.PanelLeft->x() + u.PanelLeft->width() + kMarkerBox, u.PanelRight->y());
+  u.PanelRight->move(u.PanelLeft->x() + u.PanelLeft->width() + kMarkerBoxWidth, u.PanelRight->y());
   u.PanelTop->move(u.PanelTop->x(), u.VideoPanel->y() + u.TrackBarVer->value());
   u.PanelBottom->move(u.PanelBottom->x(), u.PanelTop->y() + kMarkerBoxHeight);
   u.PanelLeft->move(u.PanelLeft->x(), u.PanelTop->y());
@@ -995,6 +1042,96 @@ void TFormMain::UiBitBtnCatchPhotoClick() {
   if (result.repaint_grid) ui_->DBGridList->viewport()->update();
   if (!result.status_text.empty()) {
     ui_->StatusBar1->showMessage(Utf8ToQString(result.status_text), kStatusMessageMs);
+  }
+  if (result.saved_path && ui_->UiCheckBoxNextStudent->isChecked()) UiBitBtnNextStudentClick();
+}
+
+// --- Guided framing ---
+
+std::chrono::steady_clock::time_point TFormMain::Now() const {
+  return options_.clock ? options_.clock() : std::chrono::steady_clock::now();
+}
+
+void TFormMain::ShowAdvice(std::optional<Advice> advice) {
+  // Called for every analysed frame: the label is touched only when the line changes (a new
+  // style sheet polishes the widget again).
+  QLabel* label = ui_->UiLabelAdvice;
+  const QString text = advice ? Utf8ToQString(std::string(AdviceText(*advice))) : QString();
+  if (label->text() == text) return;
+  label->setText(text);
+  if (advice) {
+    label->setStyleSheet(QString::fromUtf8(*advice == Advice::kGood ? kStyleAdviceGood : kStyleAdviceOther));
+  }
+}
+
+void TFormMain::SetSliders(int hor, int ver) {
+  ui_->TrackBarHor->setValue(hor);
+  ui_->TrackBarVer->setValue(ver);
+}
+
+bool TFormMain::CaptureReady() const {
+  // Never in the middle of another command (long work lets the timer run while it goes on; a
+  // capture's own question may be up), during an edit, or under any modal window.
+  return commands_running_ == 0 && ui_->UiBitBtnCatchPhoto->isEnabled() && session_->RosterOpen() &&
+         !session_->dataset().ControlsDisabled() && !QApplication::activeModalWidget();
+}
+
+void TFormMain::UiBitBtnAutoFrameClick() {
+  FrameAnalysis now_analysed;
+  const FrameAnalysis* analysis = assistant_.FreshAnalysis(Now());
+  if (!analysis) {
+    const Bitmap frame = CaptureLatestFrame();
+    if (frame.empty()) return;  // no live picture: nothing to frame
+    if (!detector_) detector_ = std::make_unique<FaceDetector>();
+    now_analysed = AnalyseFrame(*detector_, frame);
+    analysis = &now_analysed;
+  }
+  const std::optional<SliderFraming> framing = FramingAssistant::FrameNow(*analysis);
+  if (!framing) {
+    ShowAdvice(Advice::kNoFace);
+    return;
+  }
+  SetSliders(framing->hor, framing->ver);
+  ShowAdvice(AdviseFraming(*analysis, framing->crop));
+}
+
+void TFormMain::UiBitBtnNextStudentClick() {
+  if (!session_->has_key() || !session_->RosterOpen() || session_->Editing()) return;
+  const std::optional<int> recno = NextStudentWithoutPhoto(*session_);
+  if (!recno) {
+    dialogs_->ShowMessage(QString::fromUtf8(kMsgAllStudentsPhotographed));
+    return;
+  }
+  if (*recno != session_->dataset().RecNo()) session_->MoveToRecord(*recno);
+}
+
+void TFormMain::FramingTick() {
+  if (analyser_) {
+    if (std::optional<FrameAnalysis> result = analyser_->TakeResult()) ApplyAnalysis(*result);
+  }
+  // The advice is wanted only while the preview is on screen (the photo page of a shown window).
+  if (!ui_->VideoPanel->isVisible() || isMinimized()) return;
+  if (analyser_ && analyser_->Busy()) return;
+  Bitmap frame = CaptureLatestFrame();
+  if (frame.empty()) {  // no camera picture (none connected, or the preview is off)
+    assistant_.Forget();
+    ShowAdvice(std::nullopt);
+    return;
+  }
+  if (!analyser_) analyser_ = std::make_unique<FrameAnalyser>();
+  analyser_->Offer(std::move(frame));
+}
+
+void TFormMain::ApplyAnalysis(const FrameAnalysis& analysis) {
+  const bool held = ui_->TrackBarHor->isSliderDown() || ui_->TrackBarVer->isSliderDown();
+  const FramingStep step = assistant_.OnAnalysis(analysis, ui_->TrackBarHor->value(),
+                                                 ui_->TrackBarVer->value(), held, CaptureReady(), Now());
+  if (step.sliders && !held) SetSliders(step.sliders->first, step.sliders->second);
+  ShowAdvice(step.advice);
+  if (step.capture) {
+    // Exactly the capture button: the same pipeline, the same question unless
+    // "捕获照片后不提示，直接保存" is ticked.
+    ui_->UiBitBtnCatchPhoto->click();
   }
 }
 

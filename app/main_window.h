@@ -4,11 +4,13 @@
 #pragma once
 
 #include <QMainWindow>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "app/dialogs.h"
+#include "core/framing_assistant.h"
 #include "core/roster_session.h"
 
 class QDialog;
@@ -17,6 +19,7 @@ class QProgressDialog;
 class QPainter;
 class QStyleOptionViewItem;
 class QModelIndex;
+class QTimer;
 
 namespace Ui {
 class TFormMain;
@@ -54,6 +57,8 @@ class TFormMain : public QMainWindow {
     int progress_delay_ms = 500;
     // Told once when a progress dialog comes up (the tour takes its picture).
     std::function<void(QProgressDialog&)> progress_shown;
+    // The time the guided framing goes by; empty: the steady clock. Tests step it.
+    std::function<std::chrono::steady_clock::time_point()> clock;
   };
 
   explicit TFormMain(Options options, QWidget* parent = nullptr);
@@ -99,6 +104,18 @@ class TFormMain : public QMainWindow {
   void UiBitBtnFormatClick();
   void UiBitBtnSrcClick();
   void UiBitBtnCatchPhotoClick();
+  // "自动取景": the sliders (and so the red frame) around the strongest face of the latest
+  // analysis, or of the current frame analysed now when none is fresh.
+  void UiBitBtnAutoFrameClick();
+  // "下一个未拍照的学生" (Alt+N anywhere in the window): the next student in grid order without a
+  // valid photo.
+  void UiBitBtnNextStudentClick();
+  // One step of the live analysis (the framing timer's): takes the worker's newest result
+  // (advice line, following, auto-capture) and hands it the newest frame when it is free. The
+  // worker runs only while the preview is on screen.
+  void FramingTick();
+  // The worker that analyses live frames; null while it has not been needed.
+  const FrameAnalyser* frame_analyser() const { return analyser_.get(); }
   // Draws one data cell of the grid (the key cell's highlight hooks in here).
   void DBGridListDrawColumnCell(QPainter* painter, const QStyleOptionViewItem& option,
                                 const QModelIndex& index, const std::function<void()>& draw);
@@ -129,6 +146,14 @@ class TFormMain : public QMainWindow {
   class Progress;
   class GridDelegate;
   struct ExportRun;
+  // Counts a handler as running while it lives.
+  struct CommandScope {
+    explicit CommandScope(TFormMain& w) : window(w) { ++window.commands_running_; }
+    ~CommandScope() { --window.commands_running_; }
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+    TFormMain& window;
+  };
   void FormCreate();
   void SetUpDataButtons();
   void SetUpGrid();
@@ -139,6 +164,12 @@ class TFormMain : public QMainWindow {
   void GridRowChosen(int row);
   void SizeGridColumns();
   void ShowCaptureMessage(int kind, const std::string& text);
+  void ShowAdvice(std::optional<Advice> advice);
+  void ApplyAnalysis(const FrameAnalysis& analysis);
+  void SetSliders(int hor, int ver);
+  // The capture button could be pressed now without interrupting anything.
+  bool CaptureReady() const;
+  std::chrono::steady_clock::time_point Now() const;
   void ShowModal(QDialog& dialog);
   // The save dialog for a file a command writes, then the checks every such command makes: a
   // target the file rule refuses is reported (a table or memo file with `refused_text`, every
@@ -170,6 +201,14 @@ class TFormMain : public QMainWindow {
   bool fit_to_work_area_ = false;
   QMargins fitted_frame_;  // the frame the last fit allowed for
   bool terminated_ = false;
+  // Guided framing. The worker is made the first time the preview is on screen and goes before
+  // the capture module is released; the window's own detector serves "自动取景" on the spot.
+  FramingAssistant assistant_;
+  std::unique_ptr<FrameAnalyser> analyser_;
+  std::unique_ptr<FaceDetector> detector_;
+  QTimer* framing_timer_ = nullptr;
+  int framed_recno_ = -1;  // the student the auto-capture is armed for
+  int commands_running_ = 0;  // handlers on the stack (Guarded and the data buttons' handlers)
 };
 
 }  // namespace mirestal

@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 
+#include "capture/bitmap.h"
+
 namespace mirestal {
 
 // The panel that hosts the capture window. `native` is opaque to the capture module; a back end
@@ -105,6 +107,10 @@ class CaptureWindow {
   virtual bool SaveDib(const std::string& path) = 0;
   // Stops a running sequence capture.
   virtual bool Abort() = 0;
+  // The picture the preview shows now, at the frame's own size, without ending the preview
+  // (for the live face analysis). Empty when there is none: no driver, the preview is off, no
+  // recent frame, or a window that cannot give one.
+  virtual Bitmap LatestFrame() { return Bitmap(); }
 };
 
 // The settings state that every drawing capture window keeps alike: the status callback, whether

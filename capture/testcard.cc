@@ -130,12 +130,19 @@ class TestCardWindow : public CaptureWindowBase {
   }
   bool SetPreview(bool on) override {
     if (!connected()) return false;
+    previewing_ = on;
     if (on) {
-      if (surface_) surface_->Start([this] { return NextFrame(); }, rate_ms(), scale());
+      if (surface_) surface_->Start([this] { return ShowNextFrame(); }, rate_ms(), scale());
     } else {
       StopPreview();
     }
     return true;
+  }
+  Bitmap LatestFrame() override {
+    if (!connected() || !previewing_) return Bitmap();
+    // Before the surface has pulled a frame (or without a surface) the next one stands in.
+    if (shown_.empty()) shown_ = NextFrame();
+    return shown_;
   }
   bool DlgVideoFormat() override {
     if (!connected()) return false;
@@ -145,7 +152,10 @@ class TestCardWindow : public CaptureWindowBase {
       if (s == size_) choice.current = static_cast<int>(choice.items.size());
       choice.items.push_back(std::to_string(s.width) + " x " + std::to_string(s.height));
     }
-    if (std::optional<int> chosen = CaptureChoose(choice)) size_ = sizes[*chosen];
+    if (std::optional<int> chosen = CaptureChoose(choice)) {
+      size_ = sizes[*chosen];
+      shown_ = Bitmap();
+    }
     return true;
   }
   bool DlgVideoSource() override { return false; }
@@ -169,7 +179,13 @@ class TestCardWindow : public CaptureWindowBase {
 
  private:
   Bitmap NextFrame() { return RenderTestCard(size_.width, size_.height, frame_++, picture_); }
+  Bitmap ShowNextFrame() {
+    shown_ = NextFrame();
+    return shown_;
+  }
   void StopPreview() {
+    previewing_ = false;
+    shown_ = Bitmap();
     if (surface_) surface_->Stop();
   }
 
@@ -178,6 +194,8 @@ class TestCardWindow : public CaptureWindowBase {
   std::unique_ptr<PreviewSurface> surface_;
   FrameSize size_ = TestCardBackend::kDefaultSize;
   uint64_t frame_ = 0;
+  bool previewing_ = false;
+  Bitmap shown_;  // the frame the preview shows now; empty when none
   std::optional<Bitmap> grabbed_;
 };
 

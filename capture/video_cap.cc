@@ -176,6 +176,11 @@ void CaptureGrabToFile() {
   s.window->SaveDib(NameBuffer(s.image_file));
 }
 
+Bitmap CaptureLatestFrame() {
+  CaptureWindow* w = State().window.get();
+  return w ? w->LatestFrame() : Bitmap();
+}
+
 int CaptureStatusCallback(CaptureWindow* window, int status_code, const char* text) {
   CaptureState& s = State();
   std::string_view message = text ? text : "";

@@ -74,6 +74,9 @@ void CaptureSetImageFile(const std::string& name);
 // cut to 255 bytes as the platform's buffer allows. Results are not examined; the caller checks
 // the file.
 void CaptureGrabToFile();
+// The live picture at the frame's size without ending the preview (CaptureWindow::LatestFrame);
+// empty without a window.
+Bitmap CaptureLatestFrame();
 // The status callback installed by CaptureStart: shows the text on the status label; for code
 // 510 whose text starts with a whole number of at least the frame limit, aborts the capture and
 // calls the notify handler. Answers 1.

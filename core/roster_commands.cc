@@ -81,6 +81,27 @@ std::string PhotoCoverageText(int students, const PhotoCoverage& coverage) {
   return text;
 }
 
+// --- Next student ---
+
+std::optional<int> NextStudentWithoutPhoto(RosterSession& session) {
+  TTableDataSet& ds = session.dataset();
+  if (!session.has_key() || !ds.Active() || ds.IsEmpty()) return std::nullopt;
+  const int rows = ds.RowCount();
+  const int current = std::max(0, ds.RowOfRecNo(ds.RecNo()));
+  const TField& key = ds.FieldByName(Utf8ToGbkLossy(session.key_field_name()));
+  TRecordView view(ds);
+  for (int step = 1; step <= rows; ++step) {
+    const int recno = ds.RecNoOfRow((current + step) % rows);
+    if (!view.Load(recno)) continue;
+    // A key that names no photo file can never have one: such a student is passed over.
+    const std::optional<std::string> path = session.store().PhotoFileName(key.AsString(view));
+    if (path && session.photo_checks().Check(*path) != PhotoCheckCache::Result::kValid) {
+      return recno;
+    }
+  }
+  return std::nullopt;
+}
+
 // --- Find ---
 
 bool FindMatches(std::string_view value_gbk, std::string_view text_gbk, FindMatch match) {
@@ -165,8 +186,31 @@ std::vector<RosterStudent> ReadRosterStudents(RosterSession& session) {
   return students;
 }
 
+namespace {
+
+// At most `max` lines, their parts joined by two spaces, then "……另有 N 条<what>".
+std::string ReportLinesText(const std::vector<ReportLine>& lines, int max, const char* what) {
+  const size_t shown = std::min(lines.size(), static_cast<size_t>(std::max(max, 0)));
+  std::string text;
+  if (shown > 0) text += "\r";
+  for (size_t i = 0; i < shown; ++i) {
+    std::string line;
+    for (const std::string& part : lines[i]) {
+      if (part.empty()) continue;
+      line += (line.empty() ? "" : "  ") + part;
+    }
+    text += line + "\r";
+  }
+  if (lines.size() > shown) {
+    text += "……另有 " + std::to_string(lines.size() - shown) + " 条" + what + "\r";
+  }
+  return text;
+}
+
+}  // namespace
+
 std::string PackageSummaryText(const RosterPhotoCheck& check, const PhotoRules& rules,
-                               int max_problems) {
+                               int max_problems, int max_advice) {
   std::string text;
   for (const std::string& line : CountLines(check)) text += line + "\r";
   // Photos that are there but wrong come before the missing ones: they are what the operator
@@ -175,19 +219,9 @@ std::string PackageSummaryText(const RosterPhotoCheck& check, const PhotoRules& 
   std::stable_partition(problems.begin(), problems.end(), [&](const ReportLine& line) {
     return line.empty() || line[0] != kMissingPhotoKind;
   });
-  const size_t shown = std::min(problems.size(), static_cast<size_t>(std::max(max_problems, 0)));
-  if (shown > 0) text += "\r";
-  for (size_t i = 0; i < shown; ++i) {
-    std::string line;
-    for (const std::string& part : problems[i]) {
-      if (part.empty()) continue;
-      line += (line.empty() ? "" : "  ") + part;
-    }
-    text += line + "\r";
-  }
-  if (problems.size() > shown) {
-    text += "……另有 " + std::to_string(problems.size() - shown) + " 条问题\r";
-  }
+  text += ReportLinesText(problems, max_problems, "问题");
+  // Advice after the problems: it does not keep a photo out of the package.
+  text += ReportLinesText(AdviceLines(check), max_advice, "提示");
   if (!text.empty()) text.pop_back();
   return text;
 }

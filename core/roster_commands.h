@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,16 @@ PhotoCoverage CountPhotoCoverage(RosterSession& session, const WalkProgress& pro
 std::string MissingPhotoText(int students, int missing);
 // The count's message: the missing line, then a line of its own for invalid photos when any.
 std::string PhotoCoverageText(int students, const PhotoCoverage& coverage);
+
+// --- Next student ---
+
+// The next student in grid order who has no valid photo (none, or one that fails the photo
+// check): searched from the row after the current one to the last, then from the first row up
+// to the current one, so the current student comes last. Students whose key names no photo file
+// are passed over (they can never have one). Answers the record number; nullopt
+// when every student has a valid photo, without a roster, or without the key field. The
+// dataset does not move.
+std::optional<int> NextStudentWithoutPhoto(RosterSession& session);
 
 // --- Find ---
 
@@ -96,9 +107,10 @@ bool ClearForReplace(const std::string& path);
 std::vector<RosterStudent> ReadRosterStudents(RosterSession& session);
 
 // The check's summary before packaging (UTF-8, lines joined by "\r"): the count lines, then at
-// most `max_problems` problem lines and a note of how many more there are.
+// most `max_problems` problem lines and a note of how many more there are, then (when the check
+// gave advice, PhotoRules::advise) at most `max_advice` advice lines and their note.
 std::string PackageSummaryText(const RosterPhotoCheck& check, const PhotoRules& rules,
-                               int max_problems = 12);
+                               int max_problems = 12, int max_advice = 6);
 // The proposed package name: the roster path without its last 4 bytes, then ".zip".
 std::string DefaultPackageName(const std::string& roster_path);
 // "打包完毕！\r\r共打包 N 张照片：\rPATH" (UTF-8).

@@ -74,6 +74,13 @@ inline constexpr char kMsgPackageFailed[] = "打包失败！";
 inline constexpr char kProgressChecking[] = "正在检查学生照片，请稍候。。。";
 inline constexpr char kProgressPacking[] = "正在打包照片，请稍候。。。";
 
+// --- Guided framing and the next student ---
+// The advice line under the preview shows AdviceText (capture/face/framing.h).
+inline constexpr char kMsgAllStudentsPhotographed[] = "所有学生都已拍照";
+// The advice line's colours: green when the framing is good, else dark red.
+inline constexpr char kStyleAdviceGood[] = "font-weight: bold; color: rgb(0,128,0);";
+inline constexpr char kStyleAdviceOther[] = "font-weight: bold; color: rgb(192,0,0);";
+
 // --- Record maintenance ---
 inline constexpr char kMsgDeleteStudentQuestion[] = "确认要删除该学生吗？";
 inline constexpr char kMsgDeletePhotoWarning[] = "若有与之对应的照片，也将被删除";

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "capture/bitmap.h"
@@ -171,6 +172,11 @@ class SliderSmoother {
   // The positions to show after `target`; the first call jumps to it.
   std::pair<int, int> Next(int target_hor, int target_ver);
   void Reset() { state_.reset(); }
+  // Continues from positions the operator set: the next steps start there.
+  void Start(int hor, int ver) {
+    state_.emplace(hor, ver);
+    shown_ = {hor, ver};
+  }
 
  private:
   double weight_;

@@ -236,6 +236,10 @@ class QtCameraWindow : public CaptureWindowBase {
   bool SaveDib(const std::string& path) override {
     return grabbed_ && WriteFrameFile(path, *grabbed_);
   }
+  Bitmap LatestFrame() override {
+    if (!preview_on_ || !grabber_.HasFreshFrame(kMaxFrameAgeMs)) return Bitmap();
+    return grabber_.Grab();
+  }
 
  private:
   void Disconnect() {

@@ -219,6 +219,23 @@ TEST_F(CommandsTest, PackageShowsTheCheckAndWritesTheValidPhotosOnlyOnYes) {
   EXPECT_EQ(testing::ReadFile(roster), roster_bytes);
 }
 
+TEST_F(CommandsTest, PackageSummaryListsThePhotoStandardsAdviceAfterTheProblems) {
+  Make();
+  AddPhoto(1);  // valid, but blank: no face
+  AddBadPhoto(2);
+  Open({.students = 2});
+  dialogs_.ClearLog();
+  dialogs_.QueueAnswer(kIdNo);
+  ui().UiBitBtnPackage->click();
+  const std::string summary = dialogs_.log().front().text.toStdString();
+  EXPECT_NE(summary.find("合格 1，不合格 1"), std::string::npos) << summary;
+  const size_t problem = summary.find(KeyOf(2));
+  const size_t advice = summary.find("照片标准提示  " + KeyOf(1));
+  ASSERT_NE(advice, std::string::npos) << summary;
+  EXPECT_LT(problem, advice);
+  EXPECT_NE(summary.find("未检测到人脸", advice), std::string::npos) << summary;
+}
+
 // --- Find ---
 
 TEST(FindMatchesTest, ModesCompareWholeCharacters) {

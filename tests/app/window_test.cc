@@ -4,6 +4,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QCheckBox>
 #include <QKeyEvent>
 #include <QTest>
 #include <QWheelEvent>
@@ -15,6 +16,8 @@
 #include "app/main_window.h"
 #include "app/photo_box.h"
 #include "app/roster_model.h"
+#include "capture/face/face_detector.h"
+#include "capture/face/framing.h"
 #include "capture/fake_camera.h"
 #include "capture/jpeg.h"
 #include "capture/pipeline.h"
@@ -389,6 +392,109 @@ TEST_F(WindowTest, FrameMarkersFollowTheSliders) {
   EXPECT_EQ(u.PanelBottom->pos(), QPoint(204 + 168, 59 + 200));
   EXPECT_EQ(u.PanelLeft->pos(), QPoint(204 + 168, 59));
   EXPECT_EQ(u.PanelRight->pos(), QPoint(204 + 168 + 152, 59));
+}
+
+// --- Guided framing and the next student ---
+
+TEST_F(WindowTest, GuidedFramingStartsOffWithControlsThatOverlapNothingAndKeysOfTheirOwn) {
+  Make();
+  auto& u = ui();
+  for (QCheckBox* box : {u.UiCheckBoxFollowFace, u.UiCheckBoxAutoCatch, u.UiCheckBoxNextStudent}) {
+    EXPECT_FALSE(box->isChecked()) << box->objectName().toStdString();
+  }
+  EXPECT_EQ(u.UiLabelAdvice->text(), QString());
+  const QList<QWidget*> added = {u.UiCheckBoxFollowFace, u.UiCheckBoxAutoCatch, u.UiBitBtnAutoFrame,
+                                 u.UiLabelAdvice, u.UiBitBtnNextStudent, u.UiCheckBoxNextStudent};
+  for (QWidget* w : added) {
+    ASSERT_EQ(w->parentWidget(), u.UiPanel1);
+    EXPECT_TRUE(u.UiPanel1->rect().contains(w->geometry())) << w->objectName().toStdString();
+    for (QWidget* other : u.UiPanel1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (other == w || other->isHidden()) continue;
+      EXPECT_FALSE(w->geometry().intersects(other->geometry()))
+          << w->objectName().toStdString() << " over " << other->objectName().toStdString();
+    }
+  }
+  // Every Alt key of the window and the find dialog presses one control only.
+  QList<QAbstractButton*> buttons = window_->findChildren<QAbstractButton*>();
+  buttons += window_->FormFind()->findChildren<QAbstractButton*>();
+  QSet<QChar> keys;
+  for (QAbstractButton* b : buttons) {
+    const qsizetype amp = b->text().indexOf(QLatin1Char('&'));
+    if (amp < 0 || amp + 1 >= b->text().size()) continue;
+    const QChar key = b->text().at(amp + 1).toUpper();
+    EXPECT_FALSE(keys.contains(key)) << b->objectName().toStdString();
+    keys.insert(key);
+  }
+  EXPECT_TRUE(keys.contains(QLatin1Char('J')) && keys.contains(QLatin1Char('N')));
+}
+
+TEST_F(WindowTest, AutoFramePutsTheFrameAroundTheTestCardsFace) {
+  qputenv("MIRESTAL_CAMERA", "testcard");
+  Make();
+  ui().UiBitBtnAutoFrame->click();
+  // The frame the button analysed is still the one shown (no event ran since).
+  FaceDetector detector;
+  const FrameAnalysis analysis = AnalyseFrame(detector, CaptureLatestFrame());
+  ASSERT_EQ(analysis.faces.size(), 1u);
+  const SliderFraming expected = FrameForSliders(analysis.faces[0], 640, 480);
+  EXPECT_EQ(ui().TrackBarHor->value(), expected.hor);
+  EXPECT_EQ(ui().TrackBarVer->value(), expected.ver);
+  EXPECT_EQ(ui().PanelTop->pos(), QPoint(204 + expected.hor, 59 + expected.ver));
+  EXPECT_EQ(ui().UiLabelAdvice->text(), QStringLiteral("取景合适"));
+  EXPECT_TRUE(dialogs_.log().empty());
+}
+
+TEST_F(WindowTest, AutoCaptureFollowsTheFaceAndStoresOnceThroughTheQuestion) {
+  qputenv("MIRESTAL_CAMERA", "testcard");
+  // Each reading of the clock is a fifth of a second later, so a held "取景合适" needs only a
+  // few analyses.
+  std::chrono::steady_clock::time_point now{};
+  TFormMain::Options o;
+  o.program_dir = dir_.path() + "/";
+  o.dialogs = &dialogs_;
+  o.screen_width = [] { return 1280; };
+  o.clock = [&now] { return now += std::chrono::milliseconds(200); };
+  window_ = std::make_unique<TFormMain>(std::move(o));
+  window_->show();
+  Open(WriteRoster(dir_, "r.dbf", {.students = 3}));
+  QTRY_VERIFY_WITH_TIMEOUT(!ui().UiLabelAdvice->text().isEmpty(), 10000);
+  ui().UiCheckBoxFollowFace->setChecked(true);
+  dialogs_.QueueAnswer(kIdYes);
+  ui().UiCheckBoxAutoCatch->setChecked(true);
+  QTRY_VERIFY_WITH_TIMEOUT(FileExists(PhotoPath(1)), 20000);
+  EXPECT_EQ(dialogs_.Texts(), QStringList{QStringLiteral("确认保存该照片吗？")});
+  EXPECT_EQ(ReadJpegHeader(testing::ReadFile(PhotoPath(1))).width, 300);
+  // It waits for the next student: more good frames take no second photo.
+  const uint64_t analysed = window_->frame_analyser()->analysed();
+  QTRY_VERIFY_WITH_TIMEOUT(window_->frame_analyser()->analysed() > analysed + 8, 20000);
+  EXPECT_EQ(dialogs_.Texts().size(), 1);
+  EXPECT_EQ(ui().UiLabelAdvice->text(), QStringLiteral("取景合适"));
+}
+
+TEST_F(WindowTest, NextStudentWithoutAPhotoAfterASaveAndOnItsButton) {
+  qputenv("MIRESTAL_CAMERA", "testcard");
+  Make();
+  ASSERT_TRUE(PhotoStore::EnsurePhotoFolder(PhotoPath(3)));
+  PhotoStore(dir_.path() + "/").WritePhoto(PhotoPath(3), Bitmap(150, 200));
+  Open(WriteRoster(dir_, "r.dbf", {.students = 5, .deleted = {2}}));
+  // Alt+N on any page, here the usage page (from student 1: 3 has a photo).
+  ui().UiPageControlDetail->setCurrentWidget(ui().TabSheetDescript);
+  QKeyEvent alt_n(QEvent::KeyPress, Qt::Key_N, Qt::AltModifier);
+  QApplication::sendEvent(ui().DBGridList, &alt_n);
+  EXPECT_EQ(ds().RecNo(), 4);
+  ui().UiCheckBoxSaveAtOnce->setChecked(true);
+  ui().UiBitBtnCatchPhoto->click();  // stays: the option is off
+  EXPECT_EQ(ds().RecNo(), 4);
+  ui().UiCheckBoxNextStudent->setChecked(true);
+  ui().UiBitBtnCatchPhoto->click();  // 4 again, then on to 5
+  EXPECT_EQ(ds().RecNo(), 5);
+  EXPECT_EQ(ui().DBGridList->currentIndex().row(), 3);
+  ui().UiBitBtnCatchPhoto->click();  // 5, then round to 1
+  EXPECT_EQ(ds().RecNo(), 1);
+  EXPECT_TRUE(dialogs_.Texts().isEmpty());
+  ui().UiBitBtnCatchPhoto->click();  // the last one
+  EXPECT_EQ(ds().RecNo(), 1);
+  EXPECT_EQ(dialogs_.Texts(), QStringList{QStringLiteral("所有学生都已拍照")});
 }
 
 

@@ -2,7 +2,9 @@
 // the synthetic camera through the main job (open a roster, move through it, capture and save
 // two photos, show a stored photo, delete one), the roster commands (count the missing and the
 // invalid photos, the upload package OUTDIR/upload.zip, find, export to OUTDIR/roster.xls, the
-// photo report guide, the about box) and the maintenance mode (add a student, delete one), and
+// photo report guide, the about box), the maintenance mode (add a student, delete one) and the
+// guided framing (the next student without a photo, the advice line, "自动取景", the automatic
+// capture), and
 // saves a screenshot of the whole window (or of the dialog
 // shown) after each step as OUTDIR/NN-step.png, and every message the program showed to
 // OUTDIR/messages.txt. OUTDIR is also the program folder: photos land in OUTDIR/照片/.
@@ -262,6 +264,29 @@ int main(int argc, char** argv) {
     dialogs.QueueAnswer(mirestal::kIdYes);
     ui.dbNavBtnDelete->click();
     tour.Shot("maintenance-deleted");
+    ui.CheckBoxEdit->setChecked(false);
+    ui.CheckBoxEdit->hide();
+
+    // Guided framing: the next student without a photo, the advice line with the frame put off
+    // the face, "自动取景", then following and the automatic capture (stored at once, as the
+    // check box below the preview is still ticked).
+    ui.UiBitBtnNextStudent->click();
+    ui.TrackBarHor->setValue(0);
+    ui.TrackBarVer->setValue(0);
+    WaitFor([&] { return ui.UiLabelAdvice->text() == QStringLiteral("请把头移到画面中间"); });
+    tour.Shot("advice-frame-off-face");
+    ui.UiBitBtnAutoFrame->click();
+    tour.Shot("auto-frame");
+    const std::optional<std::string> auto_photo = window.session().CurrentPhotoPath();
+    ui.UiCheckBoxFollowFace->setChecked(true);
+    ui.UiCheckBoxAutoCatch->setChecked(true);
+    if (!auto_photo || !WaitFor([&] { return QFile::exists(QString::fromStdString(*auto_photo)); }, 30000)) {
+      std::fprintf(stderr, "the automatic capture stored no photo\n");
+      status = 1;
+    }
+    tour.Shot("auto-capture");
+    ui.UiCheckBoxAutoCatch->setChecked(false);
+    ui.UiCheckBoxFollowFace->setChecked(false);
 
     if (!dialogs.unexpected().isEmpty()) {
       for (const QString& u : dialogs.unexpected()) std::fprintf(stderr, "unexpected %s\n", qPrintable(u));
