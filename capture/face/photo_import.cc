@@ -9,6 +9,7 @@
 #include "capture/face/still_frame.h"
 #include "capture/jpeg.h"
 #include "capture/orientation.h"
+#include "platform/gbk.h"
 #include "platform/paths.h"
 
 namespace mirestal {
@@ -78,6 +79,13 @@ std::string UnmatchedDetail(const ImportPicture& p) {
     case MatchKind::kNotGbk: return "文件名含有名册不能表示的字符";
     default: return "文件名不是名册中的考籍号或姓名";
   }
+}
+
+void SetThumbnail(ImportPicture& p, const Bitmap& picture, int height) {
+  if (picture.empty()) return;
+  const int width = std::max(1, static_cast<int>(static_cast<long long>(picture.width) * height /
+                                                 picture.height));
+  p.thumbnail = ResizeBitmap(picture, width, height);
 }
 
 }  // namespace
@@ -211,6 +219,14 @@ void ProcessPicture(FaceDetector& detector, ImportPicture& p,
   } catch (const EStillFrameError& e) {
     p.outcome = OutcomeOf(e.problem());
     p.detail = e.what();
+    if (options.thumbnail_height > 0 && p.outcome != ImportOutcome::kNotPicture) {
+      // The list still shows what the picture is: from a decode at the smallest scale.
+      try {
+        SetThumbnail(p, OrientUpright(ReadPicture(bytes, 8), JpegExifOrientation(bytes)),
+                     options.thumbnail_height);
+      } catch (const EStillFrameError&) {
+      }
+    }
     return;
   }
   p.width = framed.picture_width;
@@ -220,12 +236,7 @@ void ProcessPicture(FaceDetector& detector, ImportPicture& p,
   p.crop = framed.framing.crop;
   p.whole = framed.whole;
   if (framed.framing.shifted) p.detail = "取景框已移入图片内，人脸不在正中";
-  if (options.thumbnail_height > 0 && !framed.searched.empty()) {
-    const int h = options.thumbnail_height;
-    const int w = std::max(1, static_cast<int>(static_cast<long long>(framed.searched.width) * h /
-                                               framed.searched.height));
-    p.thumbnail = ResizeBitmap(framed.searched, w, h);
-  }
+  if (options.thumbnail_height > 0) SetThumbnail(p, framed.searched, options.thumbnail_height);
   if (options.advise) p.advice = PhotoStandardAdvice(detector, framed.photo);
   framed.searched = Bitmap();
 
@@ -310,6 +321,61 @@ std::vector<int> CountOutcomes(const std::vector<ImportPicture>& pictures) {
   std::vector<int> counts(kImportOutcomeCount, 0);
   for (const ImportPicture& p : pictures) ++counts[static_cast<int>(p.outcome)];
   return counts;
+}
+
+PictureMatch AssignStudent(std::vector<ImportPicture>& pictures, int index, std::string_view text,
+                           const StudentMatcher& matcher) {
+  ImportPicture& p = pictures.at(static_cast<size_t>(index));
+  p.match = matcher.MatchText(text);
+  MarkDuplicates(pictures);
+  return p.match;
+}
+
+std::string StudentText(const ImportPicture& p, const std::vector<RosterStudent>& students) {
+  if (p.match.student < 0) return "";
+  const RosterStudent& s = students.at(static_cast<size_t>(p.match.student));
+  std::string text = KeyForMessage(TrimKey(s.key_gbk));
+  const std::string name = GbkToUtf8(TrimKey(s.name_gbk));
+  if (!name.empty()) text += " " + name;
+  return text;
+}
+
+std::string CropText(const ImportPicture& p) {
+  if (!p.framed) return "";
+  const auto size = [](int w, int h) { return std::to_string(w) + "x" + std::to_string(h); };
+  if (p.whole) return "整张 " + size(p.width, p.height);
+  return std::to_string(p.crop.x) + "," + std::to_string(p.crop.y) + " " +
+         size(p.crop.w, p.crop.h) + " / " + size(p.width, p.height);
+}
+
+std::string OutcomeText(const ImportPicture& p, const std::vector<ImportPicture>& pictures,
+                        bool done) {
+  std::string text = !done && p.outcome == ImportOutcome::kStored
+                         ? std::string("将保存")
+                         : std::string(ImportOutcomeText(p.outcome));
+  const auto add = [&](const std::string& part) {
+    if (!part.empty() && part != text) text += "；" + part;
+  };
+  if (p.duplicate_of >= 0 && p.outcome == ImportOutcome::kDuplicate) {
+    add("与 " + pictures.at(static_cast<size_t>(p.duplicate_of)).name + " 是同一名学生");
+  }
+  add(p.detail);
+  if (p.kept_as_is) add("原文件已符合标准，原样保存");
+  for (const std::string& a : p.advice) add(a);
+  return text;
+}
+
+std::string ImportSummaryText(const std::vector<ImportPicture>& pictures) {
+  const std::vector<int> counts = CountOutcomes(pictures);
+  std::string text = "共 " + std::to_string(pictures.size()) + " 张图片";
+  std::string parts;
+  for (int i = 0; i < kImportOutcomeCount; ++i) {
+    if (counts[static_cast<size_t>(i)] == 0) continue;
+    parts += (parts.empty() ? "：" : "，") +
+             std::string(ImportOutcomeText(static_cast<ImportOutcome>(i))) + " " +
+             std::to_string(counts[static_cast<size_t>(i)]) + " 张";
+  }
+  return text + parts;
 }
 
 }  // namespace mirestal

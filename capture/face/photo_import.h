@@ -99,4 +99,24 @@ int ImportPictures(std::vector<ImportPicture>& pictures, const std::vector<Roste
 // How many pictures ended with each outcome.
 std::vector<int> CountOutcomes(const std::vector<ImportPicture>& pictures);
 
+// --- The window's list, without widgets ---
+
+// The operator names the student of picture `index` by typing a registration number or a name
+// (UTF-8; empty: no one). The match and every picture's duplicate claim follow; a picture that
+// was decided "stored" or "duplicate" is decided again by the next ImportPictures.
+PictureMatch AssignStudent(std::vector<ImportPicture>& pictures, int index, std::string_view text,
+                           const StudentMatcher& matcher);
+// The student cell: "key name" of the matched student (UTF-8), or empty.
+std::string StudentText(const ImportPicture& picture, const std::vector<RosterStudent>& students);
+// The crop cell: "x,y WxH of W'xH'" in the upright picture's pixels; "whole" pictures say so.
+std::string CropText(const ImportPicture& picture);
+// The outcome cell: the outcome's text, then the reason or other picture, then the photo
+// standard's advice, joined by "；". `done`: the photos were stored (else "将保存" for kStored).
+std::string OutcomeText(const ImportPicture& picture, const std::vector<ImportPicture>& pictures,
+                        bool done);
+// Whether the picture will be stored when the operator accepts (kStored before storing).
+inline bool WillStore(const ImportPicture& p) { return p.outcome == ImportOutcome::kStored; }
+// The summary after storing: "共 N 张图片：已保存 a 张，…" with the non-zero counts (UTF-8).
+std::string ImportSummaryText(const std::vector<ImportPicture>& pictures);
+
 }  // namespace mirestal
