@@ -22,6 +22,7 @@
 #include <QWheelEvent>
 #include <atomic>
 #include <chrono>
+#include <exception>
 #include <thread>
 
 #include "app/data_button.h"
@@ -934,8 +935,13 @@ void TFormMain::UiBitBtnImportPhotosClick() {
     Progress progress(*this, label, total);
     std::atomic<int> done{0};
     std::atomic<bool> finished{false};
+    std::exception_ptr failure;
     std::thread worker([&] {
-      ImportPictures(pictures, students, store, options, indices, [&](int) { ++done; });
+      try {
+        ImportPictures(pictures, students, store, options, indices, [&](int) { ++done; });
+      } catch (...) {  // no thread could be started, or memory ran out
+        failure = std::current_exception();
+      }
       finished = true;
     });
     int shown = 0;
@@ -948,6 +954,7 @@ void TFormMain::UiBitBtnImportPhotosClick() {
       }
     }
     worker.join();
+    if (failure) std::rethrow_exception(failure);
     progress.Step(total);
   };
   ImportOptions look;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "capture/face/photo_advice.h"
@@ -154,16 +155,17 @@ void MatchPictures(std::vector<ImportPicture>& pictures, const StudentMatcher& m
 void ProcessPicture(FaceDetector& detector, ImportPicture& p,
                     const std::vector<RosterStudent>& students, const PhotoStore& store,
                     const ImportOptions& options) {
-  {  // What a previous run decided goes; the listing and the match stay.
-    ImportPicture fresh;
-    fresh.name = std::move(p.name);
-    fresh.path = std::move(p.path);
-    fresh.outside_link = p.outside_link;
-    fresh.regular = p.regular;
-    fresh.match = p.match;
-    fresh.duplicate_of = p.duplicate_of;
-    p = std::move(fresh);
-  }
+  // What a previous run decided goes; the listing and the match stay (other threads may read
+  // the names meanwhile).
+  p.outcome = ImportOutcome::kUnmatched;
+  p.detail.clear();
+  p.width = p.height = 0;
+  p.orientation = kOrientationUpright;
+  p.framed = p.whole = p.kept_as_is = false;
+  p.crop = CropRect{};
+  p.advice.clear();
+  p.thumbnail = Bitmap();
+  p.stored = StoredPhoto{};
   if (p.outside_link) {
     p.outcome = ImportOutcome::kOutsideLink;
     p.detail = "符号链接指向文件夹以外，未读取";
@@ -311,7 +313,13 @@ int ImportPictures(std::vector<ImportPicture>& pictures, const std::vector<Roste
                                      : static_cast<int>(std::thread::hardware_concurrency());
   threads = std::clamp(threads, 1, std::max(1, static_cast<int>(order.size())));
   std::vector<std::thread> workers;
-  for (int t = 1; t < threads; ++t) workers.emplace_back(work);
+  for (int t = 1; t < threads; ++t) {
+    try {
+      workers.emplace_back(work);
+    } catch (const std::system_error&) {  // no more threads: the ones running do the rest
+      break;
+    }
+  }
   work();
   for (std::thread& t : workers) t.join();
   return processed.load();
