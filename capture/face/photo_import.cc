@@ -1,6 +1,7 @@
 #include "capture/face/photo_import.h"
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -294,7 +295,6 @@ int ImportPictures(std::vector<ImportPicture>& pictures, const std::vector<Roste
   const auto work = [&] {
     FaceDetector detector;
     for (size_t k; (k = next.fetch_add(1)) < order.size();) {
-      if (options.stop && options.stop->load()) return;
       ImportPicture& p = pictures.at(static_cast<size_t>(order[k]));
       try {
         ProcessPicture(detector, p, students, store, options);

@@ -3,7 +3,6 @@
 // The pictures themselves are only read. Without Qt: the command line and the window share it.
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -79,7 +78,6 @@ struct ImportOptions {
   int thumbnail_height = 0;  // 0: no thumbnail
   uint64_t max_bytes = kDefaultMaxPhotoBytes;
   int threads = 0;  // 0: one per processor
-  const std::atomic<bool>* stop = nullptr;  // set: pictures not yet begun are left as they are
 };
 
 // Decides one picture and, with options.store, stores its photo for the matched student.

@@ -2,6 +2,7 @@
 // that is already a photo kept as it is, and a store that fails half way.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "capture/face/photo_import.h"
@@ -24,6 +25,16 @@ std::string WithOrientation(const std::string& jpeg, int orientation) {
   const std::string body = std::string("Exif\0\0", 6) + tiff;
   return std::string("\xFF\xD8\xFF\xE1\0", 5) + static_cast<char>(body.size() + 2) + body +
          jpeg.substr(2);
+}
+
+// The names in a folder, sorted (UTF-8 on every system).
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(FsPath(folder))) {
+    names.push_back(Utf8Path(e.path().filename()));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 class PhotoImportTest : public ::testing::Test {
@@ -69,7 +80,7 @@ TEST_F(PhotoImportTest, APhotoOfTheStandardIsKeptAsItIsUnlessItBreaksAnUploadRul
   ImportPictures(pictures, students_, store_, options, {0});
   EXPECT_TRUE(pictures[0].whole);
   EXPECT_TRUE(pictures[0].kept_as_is);
-  EXPECT_EQ(testing::ReadFile(Photo(0)), photo);
+  EXPECT_EQ(store_.ReadWholeFile(Photo(0)), photo);
   // Over a smaller limit: encoded again to fit.
   options.max_bytes = photo.size() - 1;
   ImportPictures(pictures, students_, store_, options, {1});
@@ -83,14 +94,14 @@ TEST_F(PhotoImportTest, ValidPhotosStayUnlessReplacedAndAFailureHalfWayLeavesEve
   const std::string picture = EncodeJpeg(portrait_);
   const std::string old = EncodeJpeg(CopyRect(portrait_, 170, 40, 300, 400));
   std::filesystem::create_directories(FsPath(store_.PhotoFolder()));
-  testing::WriteFile(program_.File("照片/20110002.jpg"), old);
+  store_.WritePhotoBytes(Photo(1), old);
   std::vector<ImportPicture> pictures = Pictures(
       {{"20110001.jpg", picture}, {"20110002.jpg", picture}, {"20110003.jpg", picture}});
   ImportOptions options;
   options.store = false;
   ImportPictures(pictures, students_, store_, options);
   EXPECT_EQ(pictures[1].outcome, ImportOutcome::kHasPhoto);
-  EXPECT_EQ(testing::FileNames(store_.PhotoFolder()), std::vector<std::string>{"20110002.jpg"});
+  EXPECT_EQ(Names(store_.PhotoFolder()), std::vector<std::string>{"20110002.jpg"});
 
   // Replacing, one at a time; the second rename and all after it fail.
   FaultFileSystem fs;
@@ -104,8 +115,8 @@ TEST_F(PhotoImportTest, ValidPhotosStayUnlessReplacedAndAFailureHalfWayLeavesEve
   EXPECT_EQ(pictures[1].outcome, ImportOutcome::kFailed);
   EXPECT_EQ(pictures[2].outcome, ImportOutcome::kFailed);
   EXPECT_TRUE(CheckPhotoFile(Photo(0), PhotoRules{}).valid());
-  EXPECT_EQ(testing::ReadFile(Photo(1)), old);
-  EXPECT_EQ(testing::FileNames(store_.PhotoFolder()),
+  EXPECT_EQ(store_.ReadWholeFile(Photo(1)), old);
+  EXPECT_EQ(Names(store_.PhotoFolder()),
             (std::vector<std::string>{"20110001.jpg", "20110002.jpg"}));
 }
 
