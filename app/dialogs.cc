@@ -101,6 +101,14 @@ std::optional<QString> QtDialogs::SaveFile(const FileDialogSpec& spec) {
   return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
 }
 
+std::optional<QString> QtDialogs::ChooseFolder(const QString& title) {
+  QFileDialog dialog(Owner(), title);
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly, true);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
+}
+
 std::optional<int> QtDialogs::Choose(const ChoiceSpec& spec) {
   bool ok = false;
   const QString chosen =
@@ -153,6 +161,17 @@ std::optional<QString> ScriptedDialogs::SaveFile(const FileDialogSpec& spec) {
   log_.push_back({Kind::kSaveFile, spec.title, spec.filter, 0, spec.file_name});
   if (files_.empty()) {
     unexpected_ << QStringLiteral("save dialog");
+    return std::nullopt;
+  }
+  std::optional<QString> path = files_.front();
+  files_.pop_front();
+  return path;
+}
+
+std::optional<QString> ScriptedDialogs::ChooseFolder(const QString& title) {
+  log_.push_back({Kind::kFolder, title, {}, 0});
+  if (files_.empty()) {
+    unexpected_ << QStringLiteral("folder dialog");
     return std::nullopt;
   }
   std::optional<QString> path = files_.front();

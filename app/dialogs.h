@@ -57,6 +57,8 @@ class Dialogs {
   virtual std::optional<QString> SaveFile(const FileDialogSpec& spec) = 0;
   // Index of the chosen item; nullopt when cancelled.
   virtual std::optional<int> Choose(const ChoiceSpec& spec) = 0;
+  // Full path of the chosen folder; nullopt when cancelled.
+  virtual std::optional<QString> ChooseFolder(const QString& title) = 0;
 };
 
 // The real dialogs, owned by `parent` (may be null). A dialog shown while one of the parent's
@@ -72,6 +74,7 @@ class QtDialogs : public Dialogs {
   std::optional<QString> OpenFile(const FileDialogSpec& spec) override;
   std::optional<QString> SaveFile(const FileDialogSpec& spec) override;
   std::optional<int> Choose(const ChoiceSpec& spec) override;
+  std::optional<QString> ChooseFolder(const QString& title) override;
 
   // The window the next dialog belongs to.
   QWidget* Owner() const;
@@ -85,7 +88,7 @@ class QtDialogs : public Dialogs {
 // instead of hanging.
 class ScriptedDialogs : public Dialogs {
  public:
-  enum class Kind { kMessage, kMessageBox, kOpenFile, kSaveFile, kChoice };
+  enum class Kind { kMessage, kMessageBox, kOpenFile, kSaveFile, kChoice, kFolder };
   struct Shown {
     Kind kind;
     QString text;     // message text, or the dialog's title
@@ -95,6 +98,7 @@ class ScriptedDialogs : public Dialogs {
   };
 
   void QueueAnswer(int answer) { answers_.push_back(answer); }
+  // Answers the file dialogs and the folder dialog, in order.
   void QueueFile(std::optional<QString> path) { files_.push_back(std::move(path)); }
   void QueueChoice(std::optional<int> index) { choices_.push_back(index); }
 
@@ -111,6 +115,7 @@ class ScriptedDialogs : public Dialogs {
   std::optional<QString> OpenFile(const FileDialogSpec& spec) override;
   std::optional<QString> SaveFile(const FileDialogSpec& spec) override;
   std::optional<int> Choose(const ChoiceSpec& spec) override;
+  std::optional<QString> ChooseFolder(const QString& title) override;
 
  private:
   std::deque<int> answers_;

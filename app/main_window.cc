@@ -20,9 +20,14 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <atomic>
+#include <chrono>
+#include <exception>
+#include <thread>
 
 #include "app/data_button.h"
 #include "app/form_find.h"
+#include "app/form_import_photos.h"
 #include "app/gbk_qt.h"
 #include "app/guard.h"
 #include "app/info_windows.h"
@@ -32,6 +37,7 @@
 #include "capture/crop.h"
 #include "capture/face/face_detector.h"
 #include "capture/face/photo_advice.h"
+#include "capture/face/photo_import.h"
 #include "capture/photo_package.h"
 #include "capture/pipeline.h"
 #include "capture/qt/qt_capture.h"
@@ -253,6 +259,8 @@ TFormMain::TFormMain(Options options, QWidget* parent)
   connect(ui_->UiBitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { UiBitBtn1Click(); }); });
   connect(ui_->UiBitBtnPackage, &QPushButton::clicked, this,
           [this] { Guarded([this] { UiBitBtnPackageClick(); }); });
+  connect(ui_->UiBitBtnImportPhotos, &QPushButton::clicked, this,
+          [this] { Guarded([this] { UiBitBtnImportPhotosClick(); }); });
   connect(ui_->SpeedButton1, &QToolButton::clicked, this, [this] { Guarded([this] { SpeedButton1Click(); }); });
   connect(ui_->CheckBoxEdit, &QCheckBox::toggled, this, [this] { Guarded([this] { CheckBoxEditClick(); }); });
   ui_->CheckBoxEdit->setVisible(options_.maintenance);
@@ -859,6 +867,7 @@ void TFormMain::CheckBoxEditClick() {
   }
   // The package button sits where the maintenance buttons appear.
   ui_->UiBitBtnPackage->setVisible(!on);
+  ui_->UiBitBtnImportPhotos->setVisible(!on);
   QTableView* grid = ui_->DBGridList;
   model_->SetEditable(on);
   grid->setSelectionBehavior(on ? QAbstractItemView::SelectItems : QAbstractItemView::SelectRows);
@@ -932,6 +941,110 @@ void TFormMain::UiBitBtnPackageClick() {
     return;
   }
   dialogs_->ShowMessage(Utf8ToQString(PackageDoneText(result.photos, target)));
+}
+
+void TFormMain::UiBitBtnImportPhotosClick() {
+  if (!session_->RosterOpen()) {
+    dialogs_->ShowMessage(QString::fromUtf8(kMsgNoRosterToImport));
+    return;
+  }
+  if (!session_->has_key()) {
+    dialogs_->ShowMessage(QString::fromUtf8(kMsgNoKeyToImport));
+    return;
+  }
+  const std::optional<QString> chosen = dialogs_->ChooseFolder(QString::fromUtf8(kTitleImportFolder));
+  if (!chosen) return;
+  const std::string folder = QStringToUtf8(*chosen);
+  const PhotoStore& store = session_->store();
+  if (FileSystem::Default().SameFile(folder, store.PhotoFolder())) {
+    dialogs_->ShowMessage(QString::fromUtf8(kMsgImportFromPhotoFolder));
+    return;
+  }
+  std::vector<ImportPicture> pictures;
+  try {
+    pictures = ListPictureFolder(folder);
+  } catch (const IoError&) {
+    dialogs_->ShowMessage(QString::fromUtf8(kMsgImportFolderUnreadable) + QStringLiteral("\r") +
+                          Utf8ToQString(DisplayPath(folder)));
+    return;
+  }
+  if (pictures.empty()) {
+    dialogs_->ShowMessage(QString::fromUtf8(kMsgNoPicturesToImport));
+    return;
+  }
+  const std::vector<RosterStudent> students = ReadRosterStudents(*session_);
+  const StudentMatcher matcher(students);
+  MatchPictures(pictures, matcher);
+
+  // The pictures are read on worker threads (both cores); this thread shows the progress and,
+  // while photos are stored, repaints the grid so that key cells turn green as they arrive.
+  const auto run = [&](const char* label, const ImportOptions& options, const std::vector<int>& indices) {
+    const int total = static_cast<int>(indices.empty() ? pictures.size() : indices.size());
+    Progress progress(*this, label, total);
+    std::atomic<int> done{0};
+    std::atomic<bool> finished{false};
+    std::exception_ptr failure;
+    std::thread worker([&] {
+      try {
+        ImportPictures(pictures, students, store, options, indices, [&](int) { ++done; });
+      } catch (...) {  // no thread could be started, or memory ran out
+        failure = std::current_exception();
+      }
+      finished = true;
+    });
+    int shown = 0;
+    while (!finished.load()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(15));
+      if (done.load() != shown) {
+        shown = done.load();
+        progress.Step(shown);
+        if (options.store) ui_->DBGridList->viewport()->update();
+      }
+    }
+    worker.join();
+    if (failure) std::rethrow_exception(failure);
+    progress.Step(total);
+  };
+  ImportOptions look;
+  look.store = false;
+  look.frame_all = true;
+  look.advise = true;
+  look.thumbnail_height = kImportThumbnailHeight;
+  look.max_bytes = session_->photo_checks().rules().max_bytes;
+  run(kProgressReadingPictures, look, {});
+
+  TFormImportPhotos list(Utf8ToQString(DisplayPath(folder)), pictures, students, matcher,
+                         [&](const std::vector<int>& changed) {
+                           FaceDetector detector;
+                           for (int i : changed) {
+                             ProcessPicture(detector, pictures.at(static_cast<size_t>(i)), students, store, look);
+                           }
+                         },
+                         this);
+  ShowModal(list);
+  if (list.result() != QDialog::Accepted) return;
+  const std::vector<int> accepted = list.Accepted();
+  if (!accepted.empty()) {
+    ImportOptions keep = look;
+    keep.store = true;
+    keep.frame_all = false;
+    keep.advise = false;
+    keep.thumbnail_height = 0;
+    // The thumbnails and advice stay in the list; storing decides each picture afresh.
+    std::vector<ImportPicture> before;
+    for (int i : accepted) before.push_back(pictures[static_cast<size_t>(i)]);
+    run(kProgressStoringPhotos, keep, accepted);
+    for (size_t k = 0; k < accepted.size(); ++k) {
+      ImportPicture& p = pictures[static_cast<size_t>(accepted[k])];
+      p.thumbnail = std::move(before[k].thumbnail);
+      p.advice = std::move(before[k].advice);
+    }
+  }
+  // Pictures not accepted are not stored; they are listed with the reason they were not.
+  ui_->DBGridList->viewport()->update();
+  ShowStudentPhoto();
+  list.ShowResults();
+  ShowModal(list);
 }
 
 void TFormMain::UiBitBtn1Click() {

@@ -92,6 +92,9 @@ class TFormMain : public QMainWindow {
   // Checks every student's photo, shows the summary and, on Yes, writes the upload package (a
   // zip of the valid photos) under a name the operator chooses.
   void UiBitBtnPackageClick();
+  // Asks for a folder of pictures, lists them matched to the students with their crop, stores
+  // the ones the operator accepts as photos and shows each picture's result.
+  void UiBitBtnImportPhotosClick();
   void CheckBoxEditClick();
   void dbNavBtnNewClick();
   void dbNavBtnSaveClick();

@@ -362,6 +362,22 @@ StoredPhoto StoreCheckedPhoto(const PhotoStore& store, const std::string& path,
   return stored;
 }
 
+StoredPhoto StoreCheckedPhotoBytes(const PhotoStore& store, const std::string& path,
+                                   std::string_view jpeg) {
+  store.WritePhotoBytes(path, jpeg);
+  std::string back;
+  try {
+    back = store.ReadWholeFile(path);
+  } catch (const IoError& e) {
+    throw EPhotoCheckError("the photo written cannot be read back: " + std::string(e.what()));
+  }
+  if (back != jpeg) throw EPhotoCheckError("the photo read back differs from the one written");
+  StoredPhoto stored;
+  stored.quality = 0;  // not encoded here
+  stored.bytes = jpeg.size();
+  return stored;
+}
+
 std::string StoredPhotoStatus(const StoredPhoto& stored, uint64_t max_bytes) {
   if (stored.quality == kPhotoJpegQuality) return "";
   std::string text = "照片按 " + std::to_string(kPhotoJpegQuality) + " 的质量超过 " +

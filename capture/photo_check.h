@@ -196,6 +196,11 @@ class EPhotoCheckError : public std::runtime_error {
 StoredPhoto StoreCheckedPhoto(const PhotoStore& store, const std::string& path,
                               const Bitmap& picture, uint64_t max_bytes = kDefaultMaxPhotoBytes);
 
+// The checked store of a photo file kept byte for byte (it already passes the photo check):
+// written through `store`, read back and compared. Throws as StoreCheckedPhoto.
+StoredPhoto StoreCheckedPhotoBytes(const PhotoStore& store, const std::string& path,
+                                   std::string_view jpeg);
+
 // The status-bar text for a stored photo whose quality was lowered (UTF-8); empty when it was
 // stored at kPhotoJpegQuality.
 std::string StoredPhotoStatus(const StoredPhoto& stored, uint64_t max_bytes);

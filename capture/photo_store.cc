@@ -100,7 +100,10 @@ bool PhotoStore::EnsurePhotoFolder(const std::string& path) {
 }
 
 void PhotoStore::WritePhoto(const std::string& path, const Bitmap& picture, int quality) const {
-  const std::string jpeg = EncodeJpeg(picture, quality);
+  WritePhotoBytes(path, EncodeJpeg(picture, quality));
+}
+
+void PhotoStore::WritePhotoBytes(const std::string& path, std::string_view jpeg) const {
   // The temporary name never ends in ".jpg", so it can never be taken for a student's photo.
   std::string temp;
   std::unique_ptr<File> file = fs_.CreateExclusiveTemp(FolderOf(path), ".mirestal-photo-", &temp);

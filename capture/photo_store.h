@@ -71,6 +71,8 @@ class PhotoStore {
   // propagates.
   void WritePhoto(const std::string& path, const Bitmap& picture,
                   int quality = kPhotoJpegQuality) const;
+  // The same write for a photo that is already encoded (a file kept as it is).
+  void WritePhotoBytes(const std::string& path, std::string_view jpeg) const;
 
   // Reads the whole file and decodes it as far as its data allows (a cut or damaged photo is
   // drawn in part). A zero-length file gives an empty Bitmap. Throws IoError when the file

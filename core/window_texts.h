@@ -81,6 +81,30 @@ inline constexpr char kMsgAllStudentsPhotographed[] = "所有学生都已拍照"
 inline constexpr char kStyleAdviceGood[] = "font-weight: bold; color: rgb(0,128,0);";
 inline constexpr char kStyleAdviceOther[] = "font-weight: bold; color: rgb(192,0,0);";
 
+// --- Photos from a camera (导入照片) ---
+inline constexpr char kCaptionImportPhotos[] = "导入照片";
+inline constexpr char kTitleImportFolder[] = "选择照片所在的文件夹";
+inline constexpr char kMsgNoRosterToImport[] = "请先打开学生数据文件，再导入照片！";
+inline constexpr char kMsgNoKeyToImport[] = "没有“考籍号”字段，无法导入照片！";
+inline constexpr char kMsgImportFolderUnreadable[] = "无法读取该文件夹：";
+inline constexpr char kMsgImportFromPhotoFolder[] = "照片文件夹本身不能作为导入照片的文件夹！";
+inline constexpr char kMsgNoPicturesToImport[] = "该文件夹中没有文件！";
+inline constexpr char kProgressReadingPictures[] = "正在读取照片并查找人脸，请稍候。。。";
+inline constexpr char kProgressStoringPhotos[] = "正在保存照片，请稍候。。。";
+// The list: its columns, its hint and the summary line before storing.
+inline constexpr char kImportColumnPicture[] = "图片";
+inline constexpr char kImportColumnFile[] = "文件名";
+inline constexpr char kImportColumnStudent[] = "学生（可输入考籍号或姓名）";
+inline constexpr char kImportColumnCrop[] = "取景";
+inline constexpr char kImportColumnOutcome[] = "结果与提示";
+inline constexpr char kImportHint[] =
+    "勾选的照片将按取景框裁剪后保存；已有合格照片的学生保留原照片。未对应学生的图片可在“学生”一栏输入考籍号或姓名。";
+inline constexpr char kImportWillStore[] = "将保存 %1 张照片";
+inline constexpr char kImportDoneTitle[] = "导入照片完成";
+inline constexpr char kImportClose[] = "关闭";
+// Rows of the list are this high, with the picture's thumbnail.
+inline constexpr int kImportThumbnailHeight = 96;
+
 // --- Record maintenance ---
 inline constexpr char kMsgDeleteStudentQuestion[] = "确认要删除该学生吗？";
 inline constexpr char kMsgDeletePhotoWarning[] = "若有与之对应的照片，也将被删除";

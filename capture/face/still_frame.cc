@@ -7,6 +7,8 @@
 #include <memory>
 
 #include "capture/jpeg.h"
+#include "capture/orientation.h"
+#include "capture/photo_check.h"
 
 namespace mirestal {
 namespace {
@@ -46,7 +48,11 @@ Bitmap ReadPng(std::string_view bytes) {
 
 Bitmap ReadPicture(std::string_view bytes, int scale_denom) {
   try {
-    if (StartsWith(bytes, "\xFF\xD8")) return DecodeJpegScaled(bytes, scale_denom).bitmap;
+    if (StartsWith(bytes, "\xFF\xD8")) {
+      DecodedJpeg decoded = DecodeJpegScaled(bytes, scale_denom);
+      if (decoded.damaged) throw EStillFrameError("JPEG 图片已损坏：" + decoded.problem);
+      return std::move(decoded.bitmap);
+    }
     if (StartsWith(bytes, "\x89PNG\r\n\x1A\n")) return ReadPng(bytes);
     if (StartsWith(bytes, "BM")) return ReadBmp(bytes);
   } catch (const EJpegError& e) {
@@ -55,6 +61,21 @@ Bitmap ReadPicture(std::string_view bytes, int scale_denom) {
     throw EStillFrameError(std::string("BMP 图片无法读取：") + e.what());
   }
   throw EStillFrameError("不是 JPEG、PNG 或 BMP 图片");
+}
+
+bool LooksLikePicture(std::string_view bytes) {
+  return StartsWith(bytes, "\xFF\xD8") || StartsWith(bytes, "\x89PNG\r\n\x1A\n") ||
+         StartsWith(bytes, "BM");
+}
+
+bool IsFramedPhoto(const FaceBox& face, int width, int height, const FramingRule& rule) {
+  if (!IsThreeByFour(width, height) || height <= 0) return false;
+  const HeadGeometry head = HeadOf(face, rule);
+  const double share = head.height() / height;
+  const double eyes = head.eye_y / height;
+  return share >= rule.head_share_min && share <= rule.head_share_max &&
+         eyes >= rule.eye_line_min && eyes <= rule.eye_line_max &&
+         std::abs(head.centre_x - width / 2.0) <= rule.centre_tolerance * width;
 }
 
 Bitmap ResizeBitmap(const Bitmap& source, int width, int height) {
@@ -113,12 +134,14 @@ StillFrame FrameStillPicture(FaceDetector& detector, std::string_view bytes, boo
         throw EStillFrameError(std::string("JPEG 图片无法读取：") + e.what());
       }
     }();
-    result.picture_width = header.width;
-    result.picture_height = header.height;
+    result.orientation = JpegExifOrientation(bytes);
+    const bool swap = OrientationSwapsSides(result.orientation);
+    result.picture_width = swap ? header.height : header.width;
+    result.picture_height = swap ? header.width : header.height;
     const int short_side = std::min(header.width, header.height);
     while (denom < 8 && short_side / (denom * 2) >= 480) denom *= 2;
   }
-  Bitmap picture = ReadPicture(bytes, denom);
+  Bitmap picture = OrientUpright(ReadPicture(bytes, denom), result.orientation);
   if (!jpeg) {
     result.picture_width = picture.width;
     result.picture_height = picture.height;
@@ -136,20 +159,29 @@ StillFrame FrameStillPicture(FaceDetector& detector, std::string_view bytes, boo
     f.h = static_cast<int>(std::lround(f.h * back_y));
     result.faces.push_back(f);
   }
-  if (result.faces.empty()) throw EStillFrameError("未检测到人脸");
+  if (result.faces.empty()) throw EStillFrameError("未检测到人脸", StillProblem::kNoFace);
   if (result.faces.size() > 1 && !pick_largest) {
     throw EStillFrameError("画面中有多张人脸（" + std::to_string(result.faces.size()) +
-                           " 张）；用 --pick largest 取最大的一张");
+                               " 张）；用 --pick largest 取最大的一张",
+                           StillProblem::kSeveralFaces);
   }
   result.face = *std::max_element(result.faces.begin(), result.faces.end(),
                                   [](const FaceBox& a, const FaceBox& b) { return a.w < b.w; });
-  result.framing = FrameStill(result.face, result.picture_width, result.picture_height);
+  result.whole = result.faces.size() == 1 &&
+                 IsFramedPhoto(result.face, result.picture_width, result.picture_height);
+  if (result.whole) {
+    result.framing.crop = {0, 0, result.picture_width, result.picture_height};
+  } else {
+    result.framing = FrameStill(result.face, result.picture_width, result.picture_height);
+  }
   if (result.framing.fit == FramingFit::kTooClose) {
-    throw EStillFrameError("人脸离镜头太近：整个头部和双肩放不进 3:4 的照片");
+    throw EStillFrameError("人脸离镜头太近：整个头部和双肩放不进 3:4 的照片",
+                           StillProblem::kTooClose);
   }
   if (result.framing.fit == FramingFit::kTooFar) {
     throw EStillFrameError("人脸太小：取景框只有 " + std::to_string(result.framing.crop.w) + "x" +
-                           std::to_string(result.framing.crop.h) + " 像素");
+                               std::to_string(result.framing.crop.h) + " 像素",
+                           StillProblem::kTooFar);
   }
   // The crop at the largest reduction that keeps it at least the photo's size.
   if (jpeg) {
@@ -157,7 +189,10 @@ StillFrame FrameStillPicture(FaceDetector& detector, std::string_view bytes, boo
     while (crop_denom < 8 && result.framing.crop.h / (crop_denom * 2) >= kFramedPhotoHeight) {
       crop_denom *= 2;
     }
-    if (crop_denom != denom) picture = ReadPicture(bytes, crop_denom);
+    if (crop_denom != denom) {
+      result.searched = std::move(picture);
+      picture = OrientUpright(ReadPicture(bytes, crop_denom), result.orientation);
+    }
   }
   const double sx = static_cast<double>(picture.width) / result.picture_width;
   const double sy = static_cast<double>(picture.height) / result.picture_height;
@@ -168,6 +203,7 @@ StillFrame FrameStillPicture(FaceDetector& detector, std::string_view bytes, boo
   const int y1 = std::min(picture.height, static_cast<int>(std::lround((c.y + c.h) * sy)));
   result.photo = ResizeBitmap(CopyRect(picture, x0, y0, x1 - x0, y1 - y0), kFramedPhotoWidth,
                               kFramedPhotoHeight);
+  if (result.searched.empty()) result.searched = std::move(picture);
   return result;
 }
 

@@ -7,18 +7,24 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QProgressDialog>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <filesystem>
 #include <memory>
 
 #include "app/data_button.h"
 #include "app/form_find.h"
+#include "app/form_import_photos.h"
 #include "app/info_windows.h"
 #include "app/main_window.h"
 #include "core/roster_commands.h"
 #include "app/roster_model.h"
 #include "capture/bitmap.h"
 #include "capture/fake_camera.h"
+#include "capture/jpeg.h"
+#include "capture/photo_check.h"
+#include "capture/testcard.h"
 #include "capture/video_cap.h"
 #include "platform/fault_file.h"
 #include "platform/file.h"
@@ -27,6 +33,7 @@
 #include "platform/paths.h"
 #include "tests/app/roster_files.h"
 #include "ui_form_find.h"
+#include "ui_form_import_photos.h"
 #include "ui_main_window.h"
 
 namespace mirestal {
@@ -234,6 +241,51 @@ TEST_F(CommandsTest, PackageSummaryListsThePhotoStandardsAdviceAfterTheProblems)
   ASSERT_NE(advice, std::string::npos) << summary;
   EXPECT_LT(problem, advice);
   EXPECT_NE(summary.find("未检测到人脸", advice), std::string::npos) << summary;
+}
+
+// --- Photos from a camera ---
+
+TEST_F(CommandsTest, ImportListsThePicturesTakesATypedStudentAndStoresTheAcceptedOnes) {
+  Make();
+  Open({.students = 3});
+  const std::string camera = dir_.File("camera");
+  ForceDirectories(camera);
+  const std::string face = EncodeJpeg(RenderTestCard(640, 480, 0, TestCardPicture::kPortrait));
+  testing::WriteFile(camera + "/" + KeyOf(1) + ".jpg", face);
+  testing::WriteFile(camera + "/DSC0001.jpg", face);
+  testing::WriteFile(camera + "/notes.txt", "x");
+  int shown = 0;
+  modal_ = [&](QDialog& d) {
+    auto* list = qobject_cast<TFormImportPhotos*>(&d);
+    ASSERT_NE(list, nullptr);
+    QTableWidget* grid = list->ui()->UiGridPictures;
+    ASSERT_EQ(grid->rowCount(), 3);
+    if (shown++ == 0) {
+      EXPECT_EQ(list->Accepted(), std::vector<int>{0});  // the key, DSC0001, notes: by name
+      EXPECT_EQ(grid->item(1, 4)->text().left(5), QString::fromUtf8("未对应学生"));
+      grid->item(1, 2)->setText(QStringLiteral("学生3"));  // the operator names the student
+      EXPECT_EQ(list->Accepted(), (std::vector<int>{0, 1}));
+      EXPECT_TRUE(grid->item(1, 2)->text().startsWith(QString::fromStdString(KeyOf(3))));
+      list->accept();
+    } else {
+      EXPECT_TRUE(list->ui()->UiLabelSummary->text().contains(QString::fromUtf8("已保存 2 张")))
+          << list->ui()->UiLabelSummary->text().toStdString();
+      EXPECT_TRUE(list->ui()->UiBitBtnStore->isHidden());
+      list->reject();
+    }
+  };
+  dialogs_.QueueFile(QString::fromStdString(camera));
+  ui().UiBitBtnImportPhotos->click();
+  EXPECT_EQ(shown, 2);
+  for (int student : {1, 3}) EXPECT_TRUE(CheckPhotoFile(PhotoPath(student), PhotoRules{}).valid()) << student;
+  EXPECT_FALSE(PathExists(PhotoPath(2)));
+  EXPECT_EQ(testing::ReadFile(camera + "/DSC0001.jpg"), face);
+
+  // Hidden in the maintenance mode, as the package button.
+  ui().CheckBoxEdit->setChecked(true);
+  EXPECT_TRUE(ui().UiBitBtnImportPhotos->isHidden());
+  ui().CheckBoxEdit->setChecked(false);
+  EXPECT_FALSE(ui().UiBitBtnImportPhotos->isHidden());
 }
 
 // --- Find ---

@@ -26,6 +26,8 @@
 #include "app/dialogs.h"
 #include "app/form_find.h"
 #include "app/main_window.h"
+#include "capture/jpeg.h"
+#include "capture/testcard.h"
 #include "import/spreadsheet_adapter.h"
 #include "platform/gbk.h"
 #include "table/dataset.h"
@@ -126,7 +128,9 @@ int main(int argc, char** argv) {
     const char* modal_step = "";
     options.show_modal = [&](QDialog& d) {
       d.show();
-      if (current_tour) current_tour->ShotOf(&d, modal_step);
+      // The import's list is shown twice: before storing and with the results.
+      const char* step = d.windowTitle() == QString::fromUtf8(mirestal::kImportDoneTitle) ? "import-summary" : modal_step;
+      if (current_tour) current_tour->ShotOf(&d, step);
       Key(&d, Qt::Key_Return);
     };
     // Long work shows its progress dialog at once, and each is photographed over the window.
@@ -208,6 +212,29 @@ int main(int argc, char** argv) {
     dialogs.QueueFile(package);
     ui.UiBitBtnPackage->click();
     tour.Shot("upload-package");
+
+    // Photos from a camera: a folder of pictures named by registration number, by name, with a
+    // copy suffix, one without a face, one nobody's, and a note. The list, then the results;
+    // the key cells of the students imported turn green.
+    const QString camera = out + QStringLiteral("/camera");
+    QDir(camera).removeRecursively();
+    QDir().mkpath(camera);
+    const auto write = [&](const QString& name, const std::string& bytes) {
+      QFile f(camera + QLatin1Char('/') + name);
+      if (f.open(QIODevice::WriteOnly)) f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    };
+    const mirestal::Bitmap portrait = mirestal::RenderTestCard(1280, 960, 0, mirestal::TestCardPicture::kPortrait);
+    write(QStringLiteral("11010092026100148.jpg"), mirestal::EncodeJpeg(portrait));
+    write(QStringLiteral("龙秀国.jpg"), mirestal::EncodeJpeg(mirestal::RenderTestCard(960, 1280, 3, mirestal::TestCardPicture::kPortrait)));
+    write(QStringLiteral("11010052026100296 (1).jpg"), mirestal::EncodeJpeg(mirestal::RenderTestCard(800, 600, 9, mirestal::TestCardPicture::kPortrait)));
+    write(QStringLiteral("11010142026100333.jpg"), mirestal::EncodeJpeg(mirestal::Bitmap(640, 480)));
+    write(QStringLiteral("IMG_0001.jpg"), mirestal::EncodeJpeg(portrait));
+    write(QStringLiteral("说明.txt"), "class 3\n");
+    dialogs.QueueFile(camera);
+    modal_step = "import-list";
+    ui.UiBitBtnImportPhotos->click();
+    modal_step = "";
+    tour.Shot("photos-imported");
 
     // Find: a name by its first character, then the next one, then a number nobody has.
     auto& find = *window.FormFind()->ui();
