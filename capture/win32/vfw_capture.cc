@@ -10,7 +10,9 @@
 
 #include <cstring>
 #include <map>
+#include <string>
 
+#include "capture/preview_frame.h"
 #include "capture/video_cap.h"
 
 namespace mirestal {
@@ -39,6 +41,7 @@ class VfwCaptureWindow : public CaptureWindow {
  public:
   explicit VfwCaptureWindow(HWND hwnd) : hwnd_(hwnd) { Windows()[hwnd_] = this; }
   ~VfwCaptureWindow() override {
+    Send(WM_CAP_SET_CALLBACK_FRAME, 0, 0);
     Windows().erase(hwnd_);
     ::DestroyWindow(hwnd_);
   }
@@ -50,8 +53,17 @@ class VfwCaptureWindow : public CaptureWindow {
     return Send(WM_CAP_SET_CALLBACK_STATUSA, 0,
                 proc ? reinterpret_cast<LPARAM>(&StatusThunk) : LPARAM{0});
   }
-  bool DriverConnect(int index) override { return Send(WM_CAP_DRIVER_CONNECT, index, 0); }
-  bool DriverDisconnect() override { return Send(WM_CAP_DRIVER_DISCONNECT, 0, 0); }
+  bool DriverConnect(int index) override {
+    if (!Send(WM_CAP_DRIVER_CONNECT, index, 0)) return false;
+    // Every preview frame passes the frame callback: the newest is kept for LatestFrame.
+    Send(WM_CAP_SET_CALLBACK_FRAME, 0, reinterpret_cast<LPARAM>(&FrameThunk));
+    return true;
+  }
+  bool DriverDisconnect() override {
+    Send(WM_CAP_SET_CALLBACK_FRAME, 0, 0);
+    latest_.clear();
+    return Send(WM_CAP_DRIVER_DISCONNECT, 0, 0);
+  }
 
   bool GetDriverCaps(CaptureDriverCaps* caps) override {
     CAPDRIVERCAPS c{};
@@ -90,6 +102,24 @@ class VfwCaptureWindow : public CaptureWindow {
   bool SaveDib(const std::string& path) override { return SendName(WM_CAP_FILE_SAVEDIBA, path); }
   bool Abort() override { return Send(WM_CAP_ABORT, 0, 0); }
 
+  // The newest preview frame in the driver's format, as a Bitmap; none when the last frame is
+  // older than half a second (preview off) or the format is one PreviewFrameToBitmap cannot read.
+  Bitmap LatestFrame() override {
+    if (latest_.empty() || ::GetTickCount64() - latest_at_ > 500) return Bitmap();
+    const LRESULT size = ::SendMessageA(hwnd_, WM_CAP_GET_VIDEOFORMAT, 0, 0);
+    if (size < static_cast<LRESULT>(sizeof(BITMAPINFOHEADER))) return Bitmap();
+    std::string format(static_cast<size_t>(size), '\0');
+    if (!Send(WM_CAP_GET_VIDEOFORMAT, static_cast<WPARAM>(size),
+              reinterpret_cast<LPARAM>(format.data()))) {
+      return Bitmap();
+    }
+    BITMAPINFOHEADER h;
+    std::memcpy(&h, format.data(), sizeof h);
+    return PreviewFrameToBitmap({static_cast<int>(h.biWidth), static_cast<int>(h.biHeight),
+                                 h.biBitCount, static_cast<uint32_t>(h.biCompression)},
+                                latest_);
+  }
+
  private:
   bool Send(UINT message, WPARAM w, LPARAM l) {
     return ::SendMessageA(hwnd_, message, w, l) != 0;
@@ -105,6 +135,15 @@ class VfwCaptureWindow : public CaptureWindow {
     auto it = Windows().find(hwnd);
     if (it == Windows().end() || !it->second->proc_) return 1;
     return it->second->proc_(it->second, code, text ? text : "");
+  }
+
+  static LRESULT CALLBACK FrameThunk(HWND hwnd, LPVIDEOHDR header) {
+    auto it = Windows().find(hwnd);
+    if (it == Windows().end() || !header || !header->lpData) return 1;
+    it->second->latest_.assign(reinterpret_cast<const char*>(header->lpData),
+                               header->dwBytesUsed);
+    it->second->latest_at_ = ::GetTickCount64();
+    return 1;
   }
 
   // The module's record and the platform's name their fields alike: one copy serves both ways.
@@ -153,6 +192,8 @@ class VfwCaptureWindow : public CaptureWindow {
 
   HWND hwnd_;
   CaptureStatusProc proc_ = nullptr;
+  std::string latest_;  // the newest preview frame's bytes, in the driver's format
+  ULONGLONG latest_at_ = 0;
 };
 
 class VfwCaptureBackend : public CaptureBackend {

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "capture/crop.h"
+#include "capture/preview_frame.h"
 
 namespace mirestal {
 namespace {
@@ -170,6 +173,42 @@ TEST(CropTest, OnlyTheWidthIsCheckedAndHeightScalesAsItIs) {
   // 640x360: 300x300 at (2 hor, 1.5 ver rounded): ver 19 gives 28.5, which rounds to 28.
   EXPECT_EQ(ComputeCropRect(640, 360, 84, 19), (CropRect{168, 28, 300, 300}));
   EXPECT_EQ(ComputeCropRect(640, 360, 84, 21).y, 32);  // 31.5
+}
+
+// Preview frames as drivers hand them over: padded RGB rows either way up, packed YUY2, and what
+// cannot be read (short, compressed, odd) as no picture at all.
+TEST(PreviewFrameTest, ConvertsTheDriversRawFormats) {
+  const uint32_t yuy2 = FourCc('Y', 'U', 'Y', '2');
+  struct Case {
+    const char* name;
+    PreviewFrameFormat format;
+    std::string data;
+    std::vector<uint8_t> top_row;  // RGB of the first row, left to right; empty: no picture
+  };
+  const std::string rgb24_bottom_up = std::string("\x01\x02\x03\x04\x05\x06\0\0", 8) +  // bottom row
+                                      std::string("\x0a\x0b\x0c\x0d\x0e\x0f\0\0", 8);   // top row
+  const Case cases[] = {
+      {"24-bit bottom-up, rows padded", {2, 2, 24, 0}, rgb24_bottom_up, {12, 11, 10, 15, 14, 13}},
+      {"32-bit top-down", {1, -2, 32, 0}, std::string("\x01\x02\x03\xff\x04\x05\x06\xff", 8),
+       {3, 2, 1}},
+      {"YUY2 white, black and red", {4, 1, 16, yuy2},
+       std::string("\xeb\x80\x10\x80\x51\x5a\x51\xf0", 8), {255, 255, 255, 0, 0, 0, 255, 0, 0, 255, 0, 0}},
+      {"short data", {2, 2, 24, 0}, rgb24_bottom_up.substr(0, 15), {}},
+      {"compressed", {2, 2, 24, FourCc('M', 'J', 'P', 'G')}, rgb24_bottom_up, {}},
+      {"YUY2 of odd width", {3, 1, 16, yuy2}, std::string(8, '\x80'), {}},
+      {"no width", {0, 2, 24, 0}, rgb24_bottom_up, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bitmap b = PreviewFrameToBitmap(c.format, c.data);
+    if (c.top_row.empty()) {
+      EXPECT_TRUE(b.empty());
+      continue;
+    }
+    ASSERT_EQ(b.width, c.format.width);
+    ASSERT_EQ(b.height, std::abs(c.format.height));
+    EXPECT_EQ(std::vector<uint8_t>(b.Row(0), b.Row(0) + b.width * 3), c.top_row);
+  }
 }
 
 }  // namespace
